@@ -1,0 +1,25 @@
+// POSIX side of the program-folder seam. Only calls that exist on Linux and
+// the BSDs belong here; nothing Windows-specific.
+#include <unistd.h>
+
+#include <climits>
+#include <string>
+
+#include "platform/files.h"
+
+namespace platform {
+
+char PathSeparator() {
+  return '/';
+}
+
+std::string ProgramFolder() {
+  char buf[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf);
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof buf) return "./";
+  std::string path(buf, static_cast<size_t>(n));
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+}  // namespace platform

@@ -1,0 +1,25 @@
+// Windows side of the program-folder seam. Only Win32 calls belong here.
+#include <windows.h>
+
+#include <string>
+
+#include "platform/files.h"
+
+namespace platform {
+
+char PathSeparator() {
+  return '\\';
+}
+
+std::string ProgramFolder() {
+  char buf[MAX_PATH + 1];
+  const DWORD n = GetModuleFileNameA(nullptr, buf, MAX_PATH);
+  // A truncated or failed answer leaves no trustworthy folder: fall back to
+  // the working directory rather than a half path.
+  if (n == 0 || n >= MAX_PATH) return ".\\";
+  std::string path(buf, n);
+  const auto sep = path.find_last_of("\\/");
+  return sep == std::string::npos ? std::string(".\\") : path.substr(0, sep + 1);
+}
+
+}  // namespace platform

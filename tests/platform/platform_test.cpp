@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "platform/files.h"
+#include "platform/tick.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class TextFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("qsr470-platform-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string Write(const std::string& name, const std::string& bytes) {
+    const auto path = (dir_ / name).string();
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+  fs::path dir_;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(TextFiles, EveryKindOfLineEndEndsALine) {
+  struct Case {
+    std::string bytes;
+    Lines lines;
+  };
+  const Case cases[] = {
+      {"a\r\nb\r\n", {"a", "b"}},
+      {"a\nb\n", {"a", "b"}},
+      {"a\rb\r", {"a", "b"}},
+      {"a\r\n\nb\r\rc", {"a", "", "b", "", "c"}},  // mixed, with empty lines
+      {"last without end", {"last without end"}},
+      {"x\n\r\n", {"x", ""}},
+      {"\n", {""}},
+      {"", {}},
+      {std::string("nul\0inside\n", 11), {std::string("nul\0inside", 10)}},
+  };
+  for (const auto& c : cases) {
+    Lines lines{"stale"};
+    ASSERT_EQ(platform::ReadTextLines(Write("f.txt", c.bytes), lines), platform::ReadStatus::kOk);
+    EXPECT_EQ(lines, c.lines) << testing::PrintToString(c.bytes);
+  }
+}
+
+TEST_F(TextFiles, MissingFileOrFolderIsReportedApartFromAnEmptyFile) {
+  Lines lines{"stale"};
+  EXPECT_EQ(platform::ReadTextLines((dir_ / "absent.txt").string(), lines),
+            platform::ReadStatus::kCannotOpen);
+  EXPECT_TRUE(lines.empty());
+  EXPECT_EQ(platform::ReadTextLines(dir_.string(), lines), platform::ReadStatus::kCannotOpen);
+  EXPECT_EQ(platform::ReadTextLines(Write("empty.txt", ""), lines), platform::ReadStatus::kOk);
+  EXPECT_TRUE(lines.empty());
+}
+
+TEST_F(TextFiles, FileExistsOnlyForRegularFiles) {
+  EXPECT_TRUE(platform::FileExists(Write("here.txt", "x")));
+  EXPECT_FALSE(platform::FileExists((dir_ / "absent.txt").string()));
+  EXPECT_FALSE(platform::FileExists(dir_.string()));
+}
+
+TEST_F(TextFiles, LineReaderGivesTheSameLinesOneAtATimeAndCanBeReopened) {
+  const auto path = Write("f.txt", "one\r\ntwo\rthree\nfour");
+  platform::TextLineReader reader;
+  ASSERT_TRUE(reader.Open(path));
+  Lines seen;
+  std::string line;
+  while (reader.Next(line))
+    seen.push_back(line);
+  EXPECT_FALSE(reader.Failed());
+  EXPECT_EQ(seen, (Lines{"one", "two", "three", "four"}));
+  ASSERT_TRUE(reader.Open(path));  // reopening starts from the first line again
+  ASSERT_TRUE(reader.Next(line));
+  EXPECT_EQ(line, "one");
+  reader.Close();
+  EXPECT_FALSE(reader.IsOpen());
+  EXPECT_FALSE(reader.Next(line));
+  EXPECT_FALSE(reader.Open((dir_ / "absent.txt").string()));
+}
+
+TEST(ProgramFolder, EndsWithASeparatorAndHoldsThisProgram) {
+  const std::string folder = platform::ProgramFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), platform::PathSeparator());
+  EXPECT_TRUE(fs::exists(fs::path(folder) / "platform_test"));
+}
+
+TEST(Tick, CanBeReplacedAndRestored) {
+  platform::SetTickSource([] { return 0xFFFFFFF0u; });
+  EXPECT_EQ(platform::TickMs(), 0xFFFFFFF0u);
+  platform::SetTickSource({});
+  const auto a = platform::TickMs();
+  const auto b = platform::TickMs();
+  EXPECT_LT(static_cast<std::uint32_t>(b - a), 1000u);  // real clock moves forward
+  std::uint32_t slept = 0;
+  platform::SetSleepHook([&](std::uint32_t ms) { slept += ms; });
+  platform::SleepMs(1000);
+  platform::SetSleepHook({});
+  EXPECT_EQ(slept, 1000u);
+}
+
+}  // namespace

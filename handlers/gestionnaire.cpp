@@ -1,0 +1,119 @@
+#include "handlers/gestionnaire.h"
+
+#include "platform/files.h"
+
+namespace {
+
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
+
+}  // namespace
+
+std::string TrimLeft(std::string_view text) {
+  std::size_t first = 0;
+  while (first < text.size() && IsBlank(text[first]))
+    ++first;
+  return std::string(text.substr(first));
+}
+
+std::string Trim(std::string_view text) {
+  std::size_t first = 0;
+  while (first < text.size() && IsBlank(text[first]))
+    ++first;
+  std::size_t end = text.size();
+  while (end > first && IsBlank(text[end - 1]))
+    --end;
+  return std::string(text.substr(first, end - first));
+}
+
+TGestionnaire::TGestionnaire(void* Owner) : owner_(Owner), fileFolder_(platform::ProgramFolder()) {
+  ResetFields();
+}
+
+void TGestionnaire::SetFileFolder(std::string Folder) {
+  fileFolder_ = std::move(Folder);
+}
+
+void TGestionnaire::ResetFields() {
+  instruction_.clear();
+  bufIn_.clear();
+  sendText_.clear();
+  errorText_.clear();
+  infoText_.clear();
+  maxProgress_ = 100;
+  busy_ = false;
+  deviceID_ = 0;
+  updateAllowed_ = false;
+  retryCount_ = 0;
+  slowLink_ = false;
+}
+
+void TGestionnaire::Reset() {
+  ResetFields();
+}
+
+void TGestionnaire::Error(const std::string& Text) {
+  errorText_ = Text;
+  Fire(OnError, this);
+}
+
+void TGestionnaire::Fire(const TNotifyEvent& event, TGestionnaire* sender) {
+  if (event) event(sender);
+}
+
+void TGestionnaire::SetBusy() {
+  busy_ = true;
+  Fire(OnChangeBusy, this);
+}
+
+void TGestionnaire::ClearBusy() {
+  busy_ = false;
+  Fire(OnChangeBusy, this);
+}
+
+void TGestionnaire::Info(const std::string& Text) {
+  infoText_ = Text;
+  Fire(OnInfo, this);
+}
+
+void TGestionnaire::SetMaxProgress(std::int32_t N) {
+  maxProgress_ = N;
+  Fire(OnChangeMaxProgress, this);
+}
+
+void TGestionnaire::StepProgress() {
+  Fire(OnStepProgress, this);
+}
+
+void TGestionnaire::Send(const std::string& Text) {
+  sendText_ = Text;
+  Fire(OnSend, this);
+}
+
+void TGestionnaire::Receive() {
+  Fire(OnReceive, this);
+}
+
+void TGestionnaire::Consume(std::string_view Text) {
+  bufIn_.erase(0, Text.size());
+  Fire(OnChangeBufIn, this);
+}
+
+void TGestionnaire::ClearBufIn() {
+  bufIn_.clear();
+  Fire(OnChangeBufIn, this);
+}
+
+void TGestionnaire::SetDeviceID(std::int32_t N) {
+  deviceID_ = N;
+  Fire(OnChangeDeviceID, this);
+}
+
+void TGestionnaire::SpeedUp() {
+  Fire(OnSpeedUp, this);
+}
+
+void TGestionnaire::SpeedDown() {
+  Fire(OnSpeedDown, this);
+}

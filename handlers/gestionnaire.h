@@ -1,0 +1,142 @@
+#pragma once
+
+// The base of every instruction handler. A handler never touches the serial
+// link, the window or another handler: everything it does outside itself goes
+// through one of the operations below, each of which stores its value and
+// then fires one event synchronously, so the owner's receiver has run by the
+// time the operation returns. Handlers rely on that, e.g. by testing BufIn()
+// right after Receive().
+//
+// What the owner is expected to do on each event:
+//   OnSend              pass SendText() to the link unchanged
+//   OnReceive           SetBufIn(<everything received and not yet consumed>)
+//   OnChangeBufIn       take BufIn() back as its receive text
+//   OnChangeBusy        record Busy() as the run's busy flag
+//   OnInfo / OnError    add InfoText() / ErrorText() to the status display;
+//                       an error also stops the run
+//   OnChangeMaxProgress / OnStepProgress   drive the per-instruction progress
+//   OnChangeDeviceID    record DeviceID(), decide whether the unit is allowed
+//                       and call SetUpdateAllowed on every handler
+//   OnSpeedUp / OnSpeedDown   switch the line to 57600 / 19200 baud
+//
+// Each concrete handler has its own non-virtual Step(), one step of its state
+// machine; the owner calls it directly.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+class TGestionnaire;
+
+// Every event carries the handler that fired it. An empty one is not called.
+using TNotifyEvent = std::function<void(TGestionnaire* Sender)>;
+
+// Removes every character with a code of 32 or less (blanks and control
+// characters) from both ends, or from the front only.
+std::string Trim(std::string_view text);
+std::string TrimLeft(std::string_view text);
+
+class TGestionnaire {
+ public:
+  // The owner frees the handler (the window holds it in a unique_ptr); the
+  // pointer is only kept so that receivers can tell who owns a handler.
+  explicit TGestionnaire(void* Owner = nullptr);
+  virtual ~TGestionnaire() = default;
+  TGestionnaire(const TGestionnaire&) = delete;
+  TGestionnaire& operator=(const TGestionnaire&) = delete;
+
+  // Events, in their declaration order.
+  TNotifyEvent OnSend;
+  TNotifyEvent OnChangeBufIn;
+  TNotifyEvent OnReceive;
+  TNotifyEvent OnStepProgress;
+  TNotifyEvent OnChangeMaxProgress;
+  TNotifyEvent OnInfo;
+  TNotifyEvent OnError;
+  TNotifyEvent OnChangeBusy;
+  TNotifyEvent OnChangeDeviceID;
+  TNotifyEvent OnSpeedUp;
+  TNotifyEvent OnSpeedDown;
+
+  // Read accessors.
+  const std::string& Instruction() const { return instruction_; }
+  const std::string& SendText() const { return sendText_; }
+  const std::string& BufIn() const { return bufIn_; }
+  const std::string& ErrorText() const { return errorText_; }
+  const std::string& InfoText() const { return infoText_; }
+  std::int32_t MaxProgress() const { return maxProgress_; }
+  std::int32_t DeviceID() const { return deviceID_; }
+  bool UpdateAllowed() const { return updateAllowed_; }
+  std::int32_t RetryCount() const { return retryCount_; }
+  bool SlowLink() const { return slowLink_; }
+  bool Busy() const { return busy_; }
+  void* Owner() const { return owner_; }
+
+  // Owner-side operations; none of them fires an event.
+  void SetInstruction(std::string Text) { instruction_ = std::move(Text); }
+  void SetBufIn(std::string Text) { bufIn_ = std::move(Text); }
+  void SetUpdateAllowed(bool Flag) { updateAllowed_ = Flag; }
+  void SetSlowLink(bool Flag) { slowLink_ = Flag; }
+
+  // Folder in which image and Effect files are looked up, ending with a
+  // separator; the program's folder unless the owner names another one.
+  // Reset() leaves it alone: it is a setting, not run state.
+  void SetFileFolder(std::string Folder);
+  const std::string& FileFolder() const { return fileFolder_; }
+
+  // Back to the values after construction, in place and without any event:
+  // a busy handler becomes idle without OnChangeBusy. Overrides also put
+  // their state machine back to idle and empty their lists.
+  virtual void Reset();
+
+  // Stores the message and fires OnError. Overrides also clear Busy and park
+  // their state machine in its failed state until Reset().
+  virtual void Error(const std::string& Text);
+
+ protected:
+  // Handler-side operations: each stores its value (if any), then fires its
+  // event, also when the value does not change.
+  void SetBusy();
+  void ClearBusy();
+  void Info(const std::string& Text);
+  void SetMaxProgress(std::int32_t N);
+  void StepProgress();
+  void Send(const std::string& Text);
+  void Receive();
+  // Drops as many characters from the front of BufIn as Text has (all of
+  // them when BufIn is shorter); the characters are not compared with Text.
+  void Consume(std::string_view Text);
+  void ClearBufIn();
+  void SetDeviceID(std::int32_t N);
+  void SpeedUp();
+  void SpeedDown();
+
+  // Reply tests on the front of BufIn.
+  bool ReplyIs(char marker) const { return !bufIn_.empty() && bufIn_.front() == marker; }
+  // A data reply of `length` characters is complete when the first "." in
+  // BufIn stands right behind them.
+  bool DataReplyReady(std::size_t length) const { return bufIn_.find('.') == length; }
+
+  // The handlers cut their keywords and arguments off this text in place.
+  std::string instruction_;
+  // Repeat requests of the current instruction; the base never reads it.
+  std::int32_t retryCount_ = 0;
+
+ private:
+  static void Fire(const TNotifyEvent& event, TGestionnaire* sender);
+  void ResetFields();
+
+  void* owner_;
+  std::string bufIn_;
+  std::string sendText_;
+  std::string errorText_;
+  std::string infoText_;
+  std::int32_t maxProgress_ = 100;
+  std::int32_t deviceID_ = 0;
+  bool updateAllowed_ = false;
+  bool slowLink_ = false;
+  bool busy_ = false;
+  std::string fileFolder_;
+};

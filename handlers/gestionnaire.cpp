@@ -1,5 +1,7 @@
 #include "handlers/gestionnaire.h"
 
+#include <algorithm>
+
 #include "platform/files.h"
 
 namespace {
@@ -47,6 +49,10 @@ void TGestionnaire::ResetFields() {
   updateAllowed_ = false;
   retryCount_ = 0;
   slowLink_ = false;
+}
+
+void TGestionnaire::CutInstruction(std::size_t n) {
+  instruction_ = Trim(std::string_view(instruction_).substr(std::min(n, instruction_.size())));
 }
 
 void TGestionnaire::Reset() {

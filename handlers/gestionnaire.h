@@ -119,6 +119,10 @@ class TGestionnaire {
   // BufIn stands right behind them.
   bool DataReplyReady(std::size_t length) const { return bufIn_.find('.') == length; }
 
+  // Drops the first n characters of the instruction text (all of them when it
+  // is shorter) and trims the rest.
+  void CutInstruction(std::size_t n);
+
   // The handlers cut their keywords and arguments off this text in place.
   std::string instruction_;
   // Repeat requests of the current instruction; the base never reads it.

@@ -1,0 +1,275 @@
+#include "handlers/InstCourante.h"
+
+#include <string_view>
+
+#include "platform/tick.h"
+
+namespace {
+
+enum class Keyword { kPrompt, kWait, kRs, kNp, kFi, kV, kT, kUv, kOp };
+
+struct KeywordEntry {
+  std::string_view text;
+  Keyword keyword;
+};
+
+// Tried in this order; the first one the line begins with wins, so "UV" and
+// "OP" are only reached by lines that begin with neither "V" nor "T".
+constexpr KeywordEntry kKeywords[] = {
+    {"prompt", Keyword::kPrompt}, {"wait", Keyword::kWait}, {"RS", Keyword::kRs},
+    {"NP", Keyword::kNp},         {"FI", Keyword::kFi},     {"V", Keyword::kV},
+    {"T", Keyword::kT},           {"UV", Keyword::kUv},     {"OP", Keyword::kOp},
+};
+
+const std::string kInstructionUnknown = "Instruction unknown";
+const std::string kWriteVersionError = "Error while writing version number !!!";
+const std::string kReadVersionError = "Error while reading version number !!!";
+const std::string kBadWaitTime = "Bad wait time !!!";
+
+// Only plain decimal digits are a wait time; a sign, blanks inside, or a value
+// beyond 32 bits would otherwise turn into some other wait.
+bool ParseWaitTime(std::string_view text, std::uint32_t& value) {
+  if (text.empty()) return false;
+  std::uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<std::uint64_t>(c - '0');
+    if (v > 0xFFFFFFFFu) return false;
+  }
+  value = static_cast<std::uint32_t>(v);
+  return true;
+}
+
+}  // namespace
+
+TInstCrt::TInstCrt(void* Owner) : TGestionnaire(Owner) {}
+
+void TInstCrt::Reset() {
+  TGestionnaire::Reset();
+  state_ = State::Idle;
+}
+
+void TInstCrt::Error(const std::string& Text) {
+  ClearBusy();
+  state_ = State::Failed;
+  TGestionnaire::Error(Text);
+}
+
+void TInstCrt::Refuse(const std::string& message) {
+  Consume("X");
+  Error(message);
+}
+
+void TInstCrt::Dispatch() {
+  if (Busy()) return;
+  const KeywordEntry* found = nullptr;
+  for (const KeywordEntry& entry : kKeywords) {
+    if (instruction_.starts_with(entry.text)) {
+      found = &entry;
+      break;
+    }
+  }
+  if (found == nullptr) return;
+
+  State first = State::Idle;
+  switch (found->keyword) {
+    case Keyword::kPrompt:
+      first = State::Prompt;
+      break;
+    case Keyword::kWait:
+      first = State::WaitStart;
+      break;
+    case Keyword::kRs:
+      first = State::RsSend;
+      break;
+    case Keyword::kNp:
+      first = State::NpSend;
+      break;
+    case Keyword::kFi:
+      first = State::FiSend;
+      break;
+    case Keyword::kV:
+    case Keyword::kT:
+      CutInstruction(1);
+      // Without a component character there is no instruction to carry out;
+      // leaving the line untaken makes the run report it as a syntax error.
+      if (instruction_.empty()) return;
+      componentChar_ = instruction_.front();
+      first = found->keyword == Keyword::kV ? State::VersionSend : State::TestSend;
+      break;
+    case Keyword::kUv:
+    case Keyword::kOp:
+      CutInstruction(2);
+      first = found->keyword == Keyword::kUv ? State::UvSend : State::OpSend;
+      break;
+  }
+  SetBusy();
+  state_ = first;
+}
+
+void TInstCrt::AwaitCommandAck() {
+  Receive();
+  if (ReplyIs('.')) {
+    Consume(".");
+    state_ = State::Done;
+  } else if (ReplyIs('I')) {
+    Refuse(kInstructionUnknown);
+  }
+}
+
+void TInstCrt::AwaitTextWritten() {
+  Receive();
+  if (ReplyIs('.')) {
+    Consume(".");
+    StepProgress();
+    state_ = State::Done;
+  } else if (ReplyIs('X')) {
+    Refuse(kWriteVersionError);
+  }
+}
+
+void TInstCrt::Step() {
+  switch (state_) {
+    case State::Idle:
+      Dispatch();
+      break;
+    case State::Prompt:
+      CutInstruction(6);
+      Info(instruction_);
+      state_ = State::Done;
+      break;
+    case State::WaitStart:
+      CutInstruction(4);
+      if (!ParseWaitTime(instruction_, waitTime_)) {
+        Error(kBadWaitTime);
+        break;
+      }
+      waitStart_ = platform::TickMs();
+      state_ = State::Waiting;
+      break;
+    case State::Waiting:
+      // Unsigned subtraction keeps a wait across the counter's wrap whole.
+      if (static_cast<std::uint32_t>(platform::TickMs() - waitStart_) > waitTime_) {
+        state_ = State::Done;
+      }
+      break;
+    case State::RsSend:
+      Info("Reset");
+      Send("RS");
+      state_ = State::RsAck;
+      break;
+    case State::RsAck:
+      AwaitCommandAck();
+      break;
+    case State::NpSend:
+      Send("NP");
+      state_ = State::NpAck;
+      break;
+    case State::NpAck:
+      AwaitCommandAck();
+      break;
+    case State::FiSend:
+      Send("FI");
+      state_ = State::FiAck;
+      break;
+    case State::FiAck:
+      AwaitCommandAck();
+      break;
+    case State::VersionSend:
+      Send(std::string("V") + componentChar_);
+      state_ = State::VersionAck;
+      break;
+    case State::VersionAck:
+      Receive();
+      if (ReplyIs('.')) {
+        Consume(".");
+        CutInstruction(1);
+        SetMaxProgress(2);
+        StepProgress();
+        Send(instruction_);
+        state_ = State::VersionWritten;
+      } else if (ReplyIs('I')) {
+        Refuse(kInstructionUnknown);
+      }
+      break;
+    case State::VersionWritten:
+      AwaitTextWritten();
+      break;
+    case State::TestSend:
+      component_ = componentChar_ >= '0' && componentChar_ <= '9' ? componentChar_ - '0' : 0;
+      Send(std::string("T") + componentChar_);
+      state_ = State::TestAck;
+      break;
+    case State::TestAck:
+      Receive();
+      if (ReplyIs('.')) {
+        Consume(".");
+        CutInstruction(1);
+        SetMaxProgress(2);
+        StepProgress();
+        state_ = State::TestRead;
+      } else if (ReplyIs('I')) {
+        Refuse(kInstructionUnknown);
+      }
+      break;
+    case State::TestRead:
+      Receive();
+      if (DataReplyReady(4)) {
+        if (BufIn().compare(0, 4, instruction_) == 0 && OnVersionSame) {
+          OnVersionSame(this, component_);
+        }
+        ClearBufIn();
+        StepProgress();
+        state_ = State::Done;
+      } else if (ReplyIs('X')) {
+        Refuse(kReadVersionError);
+      }
+      break;
+    case State::UvSend:
+      Send("UV");
+      state_ = State::UvAck;
+      break;
+    case State::UvAck:
+      Receive();
+      if (ReplyIs('.')) {
+        Consume(".");
+        CutInstruction(0);
+        SetMaxProgress(2);
+        StepProgress();
+        Send(instruction_);
+        state_ = State::UvWritten;
+      } else if (ReplyIs('I')) {
+        Refuse(kInstructionUnknown);
+      }
+      break;
+    case State::UvWritten:
+      AwaitTextWritten();
+      break;
+    case State::OpSend:
+      SetMaxProgress(2);
+      Send("OP");
+      state_ = State::OpAck;
+      break;
+    case State::OpAck:
+      Receive();
+      if (ReplyIs('.')) {
+        Consume(".");
+        CutInstruction(0);
+        StepProgress();
+        Send(instruction_);
+        state_ = State::OpWritten;
+      } else if (ReplyIs('I')) {
+        Refuse(kInstructionUnknown);
+      }
+      break;
+    case State::OpWritten:
+      AwaitTextWritten();
+      break;
+    case State::Done:
+      ClearBusy();
+      state_ = State::Idle;
+      break;
+    case State::Failed:
+      break;
+  }
+}

@@ -6,8 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
+
+#include "hex/hex.h"
+#include "platform/files.h"
 
 void PrintTo(const TEffectFields& f, std::ostream* os) {
   *os << "{BitLength " << f.BitLength << ", ShiftType " << int(f.ShiftType) << ", Tdi \""
@@ -284,6 +289,53 @@ TEST(HexTextHelpers, AppendHexSum) {
   text = "01F";  // the lone digit is not summed
   AppendHexSum(text);
   EXPECT_EQ(text, "01F01");
+}
+
+std::string RealworldFolder() {
+#ifdef QSR470_TESTDATA_DIR
+  return std::string(QSR470_TESTDATA_DIR) + "/realworld/";
+#else
+  const auto here = std::filesystem::path(__FILE__).parent_path();
+  return (here / "../../../shared/testdata/realworld/").lexically_normal().string();
+#endif
+}
+
+// A 5163-line file written by a vendor tool. The expected counts come from
+// reading the file with text tools, not from this code: 3358 SDR (1730 with
+// TDO), 15 SIR (one with TDO), 1732 RUNTEST, 2 STATE, one ENDIR and ENDDR;
+// 19 comments and TRST; an empty line 3 and 33 statements outside the
+// subset (HIR, HDR, TIR, TDR, FREQUENCY).
+TEST(ParseEffectLineRealworld, ToolWrittenFileGivesOneResultPerLine) {
+  const std::string path = RealworldFolder() + "xc95144xl_warpse_0.7d_program.svf";
+  if (!platform::FileExists(path)) GTEST_SKIP() << "sample files not present: " << path;
+  platform::TextLineReader reader;
+  ASSERT_TRUE(reader.Open(path));
+  std::map<int, int> records;  // by record type without the capture bit
+  int captures = 0, empty = 0, errors = 0, lines = 0, firstError = 0;
+  std::string line;
+  TEffectFields f;
+  while (reader.Next(line)) {
+    ++lines;
+    const std::string result = ParseEffectLine(line, f);
+    if (result.empty()) {
+      ++empty;
+    } else if (result == kError) {
+      if (++errors == 1) firstError = lines;
+    } else {
+      HexRecord r;
+      ASSERT_TRUE(ParseHexRecord(result, r)) << line;
+      EXPECT_EQ(result.size(), 11u + 2u * r.count) << line;
+      if (r.type & kShiftCapture) ++captures;
+      ++records[r.type & 0x0F];
+    }
+  }
+  ASSERT_FALSE(reader.Failed());
+  EXPECT_EQ(lines, 5163);
+  EXPECT_EQ(records, (std::map<int, int>{{2, 15}, {3, 3358}, {4, 1732}, {5, 2}, {6, 1}, {7, 1}}));
+  EXPECT_EQ(captures, 1731);
+  EXPECT_EQ(empty, 20);
+  EXPECT_EQ(errors, 34);
+  EXPECT_EQ(firstError, 3);
 }
 
 }  // namespace

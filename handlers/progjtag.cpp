@@ -1,0 +1,385 @@
+#include "handlers/progjtag.h"
+
+#include <limits>
+
+#include "hex/hex.h"
+#include "platform/tick.h"
+
+namespace {
+
+const std::string kInstructionUnknown = "Instruction unknown";
+const std::string kNotAllowed = "Update Not Allowed !!!";
+const std::string kNotFound = " File not found !!!";
+const std::string kEmptyFile = "Effect File Empty !!!";
+const std::string kReadError = "Error while reading Effect file !!!";
+const std::string kMalformedLine = "Error in Effect file line : ";
+const std::string kExecutionError = "Error while executing Effect file line : ";
+const std::string kTooManyRetries = "Too Many Transmission Error !!!";
+const std::string kLineEnd = "\r\n";
+
+// Repeat requests answered per "P" instruction; the next one ends it.
+constexpr std::int32_t kRetryBudget = 300;
+// The unit needs this long after "P" or "S" before the first record.
+constexpr std::uint32_t kAfterAnnounceMs = 1000;
+// An identification is 16 hex digits followed by ".".
+constexpr std::size_t kIdLength = 16;
+
+constexpr char kEsc = '\x1B';
+
+struct InstructionLetter {
+  char letter;
+  TProgJtag::TState first;
+};
+// Tried in this order; the digits 0 to 3 after the same letters belong to the
+// keyboard handler.
+constexpr InstructionLetter kInstructions[] = {
+    {'D', TProgJtag::TState::IdSend},
+    {'P', TProgJtag::TState::PLoad},
+    {'F', TProgJtag::TState::FSend},
+};
+
+bool IsPromDigit(const std::string& text) {
+  return !text.empty() && (text.front() == '4' || text.front() == '5');
+}
+
+// Undoes the unit's escaping of captured data: ESC ESC stands for "1B", ESC
+// "0" for "00", and ESC "." ends the reply. The last character is never
+// copied, so a reply ending in a plain "." reads like one ending in ESC ".".
+std::string DecodeCaptured(std::string_view reply) {
+  std::string decoded;
+  std::size_t p = 0;
+  while (p + 1 < reply.size()) {
+    if (reply[p] != kEsc) {
+      decoded += reply[p];
+      ++p;
+      continue;
+    }
+    const char next = reply[p + 1];
+    if (next == '.') break;
+    if (next == kEsc) {
+      decoded += "1B";
+      p += 2;
+    } else if (next == '0') {
+      decoded += "00";
+      p += 2;
+    } else {
+      ++p;  // a stray ESC is dropped alone
+    }
+  }
+  return decoded;
+}
+
+// The captured digits followed by two digits of their byte sum. A reply too
+// short to hold a sum counts as a wrong sum.
+bool CapturedSumIsRight(const std::string& decoded) {
+  if (decoded.size() < 2) return false;
+  const std::size_t sumAt = decoded.size() - 2;
+  unsigned sum = 0;
+  for (std::size_t at = 0; at + 1 < sumAt; at += 2)
+    sum += static_cast<unsigned>(HexValue(decoded[at]) * 16 + HexValue(decoded[at + 1]));
+  const unsigned received =
+      static_cast<unsigned>(HexValue(decoded[sumAt]) * 16 + HexValue(decoded[sumAt + 1]));
+  return sum % 256 == received;
+}
+
+}  // namespace
+
+TProgJtag::TProgJtag(void* Owner) : TGestionnaire(Owner) {}
+
+TProgJtag::~TProgJtag() {
+  CloseEffectFile();
+}
+
+void TProgJtag::Error(const std::string& Text) {
+  TGestionnaire::Error(Text);
+  CloseEffectFile();
+  ClearBusy();
+  state_ = TState::Failed;
+}
+
+void TProgJtag::Reset() {
+  TGestionnaire::Reset();
+  CloseEffectFile();
+  effectLine_.clear();
+  lineCount_ = 0;
+  linesRead_ = 0;
+  deviceDigit_.clear();
+  fields_ = TEffectFields{};
+  state_ = TState::Idle;
+}
+
+std::string TProgJtag::ParseEffectLine(std::string_view Line) {
+  return ::ParseEffectLine(Line, fields_);
+}
+
+std::string TProgJtag::FindReply() const {
+  const std::size_t at = BufIn().find_first_of(".XR");
+  if (at == std::string::npos) return {};
+  return std::string(1, BufIn()[at]);
+}
+
+TProgJtag::TFileCheck TProgJtag::OpenEffectFile(const std::string& path) {
+  lineCount_ = -1;
+  if (!effectFile_.Open(path)) return TFileCheck::NotFound;
+  lineCount_ = 0;
+  linesRead_ = 0;
+  TEffectFields scratch;
+  while (effectFile_.Next(effectLine_)) {
+    if (lineCount_ == std::numeric_limits<std::int32_t>::max()) return TFileCheck::ReadError;
+    ++lineCount_;
+    if (::ParseEffectLine(effectLine_, scratch) == kEffectLineError) {
+      linesRead_ = lineCount_;
+      return TFileCheck::Malformed;
+    }
+  }
+  effectLine_.clear();
+  if (effectFile_.Failed()) return TFileCheck::ReadError;
+  // Back to the first line; the file may have gone in between.
+  if (!effectFile_.Open(path)) return TFileCheck::ReadError;
+  return TFileCheck::Sound;
+}
+
+void TProgJtag::CloseEffectFile() {
+  effectFile_.Close();
+}
+
+void TProgJtag::Dispatch() {
+  if (Busy()) return;
+  for (const InstructionLetter& instruction : kInstructions) {
+    if (instruction_.empty() || instruction_.front() != instruction.letter) continue;
+    CutInstruction(1);
+    if (!IsPromDigit(instruction_)) return;
+    SetBusy();
+    state_ = instruction.first;
+    return;
+  }
+}
+
+TProgJtag::TAck TProgJtag::TakeAck() {
+  Receive();
+  if (ReplyIs('.')) return TAck::Dot;
+  if (ReplyIs('I')) return TAck::Unknown;
+  return TAck::None;
+}
+
+void TProgJtag::RefuseUnknown() {
+  Consume("X");
+  Error(kInstructionUnknown);
+}
+
+bool TProgJtag::CountRetry() {
+  ++retryCount_;
+  if (retryCount_ > kRetryBudget) {
+    Error(kTooManyRetries);
+    return false;
+  }
+  return true;
+}
+
+void TProgJtag::LoadEffectFile() {
+  if (!UpdateAllowed()) {
+    Error(kNotAllowed);
+    state_ = TState::Done;
+    return;
+  }
+  deviceDigit_ = instruction_.substr(0, 1);
+  CutInstruction(1);
+  switch (OpenEffectFile(FileFolder() + instruction_)) {
+    case TFileCheck::NotFound:
+      Error(FileFolder() + instruction_ + kNotFound);
+      return;
+    case TFileCheck::ReadError:
+      Error(kReadError);
+      return;
+    case TFileCheck::Malformed:
+      Error(kMalformedLine + std::to_string(linesRead_));
+      return;
+    case TFileCheck::Sound:
+      break;
+  }
+  if (lineCount_ == 0) {
+    Error(kEmptyFile);
+    return;
+  }
+  Send((SlowLink() ? "S" : "P") + deviceDigit_);
+  SetMaxProgress(lineCount_);
+  platform::SleepMs(kAfterAnnounceMs);
+  retryCount_ = 0;
+  state_ = SlowLink() ? TState::SlowAck : TState::PAck;
+}
+
+void TProgJtag::ReadNextRecord() {
+  std::string record;
+  while (record.empty() && linesRead_ < lineCount_) {
+    if (!effectFile_.Next(effectLine_)) {
+      // A read error, or the file shrank since it was checked.
+      Error(kReadError);
+      return;
+    }
+    record = ParseEffectLine(effectLine_);
+    ++linesRead_;
+  }
+  if (record.empty()) {
+    Send(std::string(kEffectEndRecord) + kLineEnd);
+    state_ = TState::EndAck;
+  } else if (record == kEffectLineError) {
+    Error(kMalformedLine + std::to_string(linesRead_));
+  } else {
+    Send(record + kLineEnd);
+    state_ = TState::Play;
+  }
+}
+
+void TProgJtag::Play() {
+  Receive();
+  const std::string r = FindReply();
+  if (r == "." && fields_.DataPending) {
+    Consume("\x1B.");  // the unit's request for the block
+    Send(fields_.TdiText);
+    fields_.DataPending = false;
+  } else if (r == "." && (fields_.ShiftType & kShiftCapture) != 0) {
+    CheckCapturedData();
+  } else if (r == ".") {
+    ClearBufIn();
+    StepProgress();
+    ReadNextRecord();
+  } else if (r == "X") {
+    ClearBufIn();
+    Error(kExecutionError + std::to_string(linesRead_));
+  } else if (r == "R") {
+    ClearBufIn();
+    if (!CountRetry()) return;
+    Send(ParseEffectLine(effectLine_) + kLineEnd);
+  }
+}
+
+void TProgJtag::CheckCapturedData() {
+  const std::string decoded = DecodeCaptured(BufIn());
+  if (!CapturedSumIsRight(decoded)) {
+    ClearBufIn();
+    if (!CountRetry()) return;
+    Send("R");
+    return;
+  }
+  ClearBufIn();
+  Send(".");
+  std::string data = decoded.substr(0, decoded.size() - 2);
+  if (!fields_.MaskText.empty()) {
+    AndHexMask(fields_.MaskText, data);
+    AndHexMask(fields_.MaskText, fields_.TdoText);
+  }
+  // The unit's next "." ends the record either way.
+  fields_.ShiftType = 0;
+  if (data != fields_.TdoText) Error(kExecutionError + std::to_string(linesRead_));
+}
+
+void TProgJtag::Step() {
+  switch (state_) {
+    case TState::Idle:
+      Dispatch();
+      break;
+    case TState::PLoad:
+      LoadEffectFile();
+      break;
+    case TState::SlowAck:
+      switch (TakeAck()) {
+        case TAck::Dot:
+          Consume(".");
+          SpeedDown();
+          Send("P" + deviceDigit_);
+          state_ = TState::PAck;
+          break;
+        case TAck::Unknown:
+          RefuseUnknown();
+          break;
+        case TAck::None:
+          break;
+      }
+      break;
+    case TState::PAck:
+      switch (TakeAck()) {
+        case TAck::Dot:
+          Info("Updating Prom Devices");
+          Consume(".");
+          linesRead_ = 0;
+          // An empty file was refused before anything was sent.
+          ReadNextRecord();
+          break;
+        case TAck::Unknown:
+          RefuseUnknown();
+          break;
+        case TAck::None:
+          break;
+      }
+      break;
+    case TState::Play:
+      Play();
+      break;
+    case TState::EndAck: {
+      Receive();
+      const std::string r = FindReply();
+      if (r.empty()) break;
+      ClearBufIn();
+      SpeedUp();
+      if (r == ".") {
+        state_ = TState::Done;
+      } else if (r == "X") {
+        Error(kInstructionUnknown);
+      } else {
+        Error(kTooManyRetries);  // the end record is not sent again
+      }
+      break;
+    }
+    case TState::IdSend:
+      deviceDigit_ = instruction_.substr(0, 1);
+      Send("D" + deviceDigit_);
+      state_ = TState::IdAck;
+      break;
+    case TState::IdAck:
+      switch (TakeAck()) {
+        case TAck::Dot:
+          Info("Extract Prom Devices ID");
+          Consume(".");
+          state_ = TState::IdRead;
+          break;
+        case TAck::Unknown:
+          RefuseUnknown();
+          break;
+        case TAck::None:
+          break;
+      }
+      break;
+    case TState::IdRead:
+      Receive();
+      if (!DataReplyReady(kIdLength)) break;
+      Info("ID Number : " + ReverseHexBytes(BufIn().substr(0, kIdLength)));
+      ClearBufIn();
+      state_ = TState::Done;
+      break;
+    case TState::FSend:
+      deviceDigit_ = instruction_.substr(0, 1);
+      Send("F" + deviceDigit_);
+      state_ = TState::FAck;
+      break;
+    case TState::FAck:
+      switch (TakeAck()) {
+        case TAck::Dot:
+          Consume(".");
+          state_ = TState::Done;
+          break;
+        case TAck::Unknown:
+          RefuseUnknown();
+          break;
+        case TAck::None:
+          break;
+      }
+      break;
+    case TState::Done:
+      CloseEffectFile();
+      ClearBusy();
+      state_ = TState::Idle;
+      break;
+    case TState::Failed:
+      break;
+  }
+}

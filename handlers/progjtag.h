@@ -1,0 +1,95 @@
+#pragma once
+
+// The PROM handler: the unit's two PROM devices (4 and 5) on the JTAG chain
+// it drives. "P" plays an Effect file to a device one record at a time, with
+// repeat requests, captured-data checks and a closing end record; "D" reads a
+// device's identification; "F" is a bare device command.
+//
+// A file is checked whole before the unit is told anything: a half-played
+// Effect file leaves a PROM half-programmed, so a missing, empty, unreadable
+// or malformed file is refused while nothing has been sent. It is then read
+// again from its first line to play it; only the current line is held.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "handlers/gestionnaire.h"
+#include "handlers/progjtag_effect.h"
+#include "platform/files.h"
+
+class TProgJtag : public TGestionnaire {
+ public:
+  enum class TState : std::uint8_t {
+    Idle,
+    PLoad,
+    SlowAck,
+    PAck,
+    Play,
+    EndAck,
+    IdSend,
+    IdAck,
+    IdRead,
+    FSend,
+    FAck,
+    Done,
+    Failed,
+  };
+
+  explicit TProgJtag(void* Owner = nullptr);
+  ~TProgJtag() override;
+
+  // One step of the state machine.
+  void Step();
+
+  // Reports first (OnError), then closes the Effect file and clears Busy.
+  void Error(const std::string& Text) override;
+  // Also closes an Effect file left open by a stopped run.
+  void Reset() override;
+
+  // Interprets one Effect file line into this handler's working fields.
+  std::string ParseEffectLine(std::string_view Line);
+
+  // The first ".", "X" or "R" anywhere in BufIn, or empty.
+  std::string FindReply() const;
+
+  TState State() const { return state_; }
+  const std::string& EffectLine() const { return effectLine_; }
+  std::int32_t LineCount() const { return lineCount_; }
+  std::int32_t LinesRead() const { return linesRead_; }
+  const std::string& DeviceDigit() const { return deviceDigit_; }
+  bool EffectFileOpen() const { return effectFile_.IsOpen(); }
+  // The working fields of the line parsed last.
+  const TEffectFields& Fields() const { return fields_; }
+
+ private:
+  enum class TAck { None, Dot, Unknown };
+  enum class TFileCheck { Sound, NotFound, ReadError, Malformed };
+
+  void Dispatch();
+  void LoadEffectFile();
+  void Play();
+  void CheckCapturedData();
+  void ReadNextRecord();
+  // Asks for the record (or captured data) again, within the shared budget.
+  bool CountRetry();
+
+  // Receive, then "." or "I" at the front of BufIn.
+  TAck TakeAck();
+  // Drops the "I" and fails with "Instruction unknown".
+  void RefuseUnknown();
+
+  // Opens the file, counts its lines into LineCount and parses each; on
+  // Sound the file is open again at its first line. On Malformed, LinesRead
+  // is the number of the first malformed line.
+  TFileCheck OpenEffectFile(const std::string& path);
+  void CloseEffectFile();
+
+  TState state_ = TState::Idle;
+  std::string effectLine_;
+  std::int32_t lineCount_ = 0;
+  std::int32_t linesRead_ = 0;
+  std::string deviceDigit_;
+  TEffectFields fields_;
+  platform::TextLineReader effectFile_;
+};

@@ -120,8 +120,10 @@ std::string TProgJtag::FindReply() const {
 
 TProgJtag::TFileCheck TProgJtag::OpenEffectFile(const std::string& path) {
   lineCount_ = -1;
-  if (!effectFile_.Open(path)) return TFileCheck::NotFound;
+  if (!platform::FileExists(path)) return TFileCheck::NotFound;
   lineCount_ = 0;
+  // It is there but cannot be opened (no permission, say): not a missing file.
+  if (!effectFile_.Open(path)) return TFileCheck::ReadError;
   linesRead_ = 0;
   TEffectFields scratch;
   while (effectFile_.Next(effectLine_)) {

@@ -71,7 +71,8 @@ class TProgJtag : public TGestionnaire {
   void Play();
   void CheckCapturedData();
   void ReadNextRecord();
-  // Asks for the record (or captured data) again, within the shared budget.
+  // Counts one repeat request, the unit's or our own; past the budget it ends
+  // the instruction and returns false.
   bool CountRetry();
 
   // Receive, then "." or "I" at the front of BufIn.

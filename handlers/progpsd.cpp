@@ -57,8 +57,12 @@ bool TProgPsd::CountRetry() {
   return true;
 }
 
-std::string TProgPsd::Digit() const {
-  return std::string(1, HexDigit(bank_));
+// Appending rather than `prefix + digit`: gcc 12 at -O3 warns falsely about
+// the latter (-Wrestrict).
+std::string TProgPsd::WithDigit(const char* prefix) const {
+  std::string text(prefix);
+  text += HexDigit(bank_);
+  return text;
 }
 
 void TProgPsd::SendLine(std::size_t index) {
@@ -112,7 +116,7 @@ void TProgPsd::Load() {
     Error("Keyb File Empty !!!");
     return;
   }
-  Send("P" + Digit());
+  Send(WithDigit("P"));
   state_ = State::PAck;
 }
 
@@ -128,7 +132,7 @@ void TProgPsd::Step() {
       Receive();
       if (ReplyIs('.')) {
         Consume(".");
-        Info("Erase Bank" + Digit());
+        Info(WithDigit("Erase Bank"));
         state_ = State::EraseAck;
       } else if (ReplyIs('I')) {
         Refuse(kInstructionUnknown);
@@ -144,7 +148,7 @@ void TProgPsd::Step() {
           Error("Keyb File Empty !!!");
           break;
         }
-        Info("Upload Bank" + Digit());
+        Info(WithDigit("Upload Bank"));
         SendLine(0);
         lineIndex_ = 1;
         state_ = State::Upload;
@@ -171,7 +175,7 @@ void TProgPsd::Step() {
       }
       break;
     case State::VerifySend: {
-      Info("Verify Bank" + Digit());
+      Info(WithDigit("Verify Bank"));
       // Bank 0 lives in the lower half of the image, the others in the upper.
       const std::uint16_t sum = bank_ == 0 ? HexFileChecksum(lines_, 0x0000, 0x7FFF)
                                            : HexFileChecksum(lines_, 0x8000, 0xFFFF);
@@ -194,7 +198,7 @@ void TProgPsd::Step() {
       }
       break;
     case State::IdSend:
-      Send("D" + Digit());
+      Send(WithDigit("D"));
       state_ = State::IdAck;
       break;
     case State::IdAck:
@@ -216,7 +220,7 @@ void TProgPsd::Step() {
       }
       break;
     case State::FSend:
-      Send("F" + Digit());
+      Send(WithDigit("F"));
       state_ = State::FAck;
       break;
     case State::FAck:

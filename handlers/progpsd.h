@@ -51,8 +51,8 @@ class TProgPsd : public TGestionnaire {
   void Refuse(const std::string& message);
   // Counts a repeat request; fails once the instruction has had too many.
   bool CountRetry();
-  // The bank as it appears in commands and messages.
-  std::string Digit() const;
+  // `prefix` followed by the bank as it appears in commands and messages.
+  std::string WithDigit(const char* prefix) const;
 
   State state_ = State::Idle;
   std::vector<std::string> lines_;

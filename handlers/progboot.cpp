@@ -29,6 +29,7 @@ TProgBoot::TProgBoot(void* Owner) : TGestionnaire(Owner) {}
 
 void TProgBoot::Reset() {
   lines_.clear();
+  givenChecksum_.clear();
   TGestionnaire::Reset();
   state_ = State::Idle;
 }

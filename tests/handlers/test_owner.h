@@ -40,7 +40,7 @@ class TestOwner {
   // Steps a busy handler until it is idle, at most maxSteps times; returns
   // the number of steps taken.
   template <class Handler>
-  int StepUntilIdle(Handler& handler, int maxSteps = 100000) {
+  int StepUntilIdle(Handler& handler, int maxSteps = 10000) {
     int steps = 0;
     while (handler.Busy() && steps < maxSteps) {
       handler.Step();

@@ -1,0 +1,53 @@
+#pragma once
+
+// Boot programming: "SYN" makes first contact with the unit's boot monitor
+// (answers its "%" call sign, checks the device type, reads the boot checksum
+// and the device identity), and "PB" erases the extended boot area, uploads
+// an Intel HEX file line by line and verifies it with a 16-bit checksum.
+//
+// Line forms: "SYN" (rest ignored); "P", blanks, "B", blanks, file name, and
+// optionally a space and four hex digits that replace the computed checksum.
+// The file is looked up in FileFolder().
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "handlers/gestionnaire.h"
+
+class TProgBoot : public TGestionnaire {
+ public:
+  explicit TProgBoot(void* Owner = nullptr);
+
+  // One step of the state machine.
+  void Step();
+
+  void Error(const std::string& Text) override;
+  void Reset() override;
+
+ private:
+  enum class State : std::uint8_t {
+    Idle,
+    SynWait,
+    SynAck,
+    TypeAck,
+    DeviceInfo,
+    PbLoad,
+    PbAck,
+    EraseAck,
+    Upload,
+    VerifySend,
+    VerifyAck,
+    Done,
+    Failed,
+  };
+
+  void Dispatch();
+  void Load();
+  void SendLine(std::size_t index);
+
+  State state_ = State::Idle;
+  std::string givenChecksum_;
+  std::vector<std::string> lines_;
+  std::size_t lineIndex_ = 0;  // the next line to send
+};

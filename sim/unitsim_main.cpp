@@ -1,0 +1,424 @@
+// qsr470-unitsim: the virtual unit on a pseudo-terminal (Linux only). The
+// unit's behaviour lives in the library; this file only moves bytes between
+// the terminal and the unit, in time.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/signalfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "sim/options.h"
+#include "sim/pacer.h"
+#include "sim/unit.h"
+
+namespace {
+
+using sim::ProgramOptions;
+using sim::Unit;
+
+constexpr std::int64_t kNsPerMs = 1'000'000;
+// Without inotify the program cannot be told that the terminal was opened
+// again, so it looks every so often.
+constexpr std::int64_t kReopenCheckNs = 100 * kNsPerMs;
+
+std::int64_t NowNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return std::int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+}
+
+int BaudOf(speed_t speed) {
+  struct Row {
+    speed_t speed;
+    int baud;
+  };
+  static constexpr Row kSpeeds[] = {
+      {B0, 0},           {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},
+      {B150, 150},       {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},
+      {B1800, 1800},     {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},
+      {B38400, 38400},   {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
+      {B921600, 921600},
+  };
+  for (const Row& row : kSpeeds) {
+    if (row.speed == speed) return row.baud;
+  }
+  return 0;
+}
+
+void Warn(const std::string& text) {
+  std::fprintf(stderr, "qsr470-unitsim: %s\n", text.c_str());
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  ~FileDescriptor() { Close(); }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  void Reset(int fd) {
+    Close();
+    fd_ = fd;
+  }
+  void Close() {
+    // Nothing to do about a failed close of a descriptor we are done with.
+    if (fd_ >= 0) (void)close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+struct TimedByte {
+  std::int64_t due_ns;
+  char byte;
+  int baud;
+};
+
+class Server {
+ public:
+  Server(const ProgramOptions& options, Unit& unit) : options_(options), unit_(unit) {}
+
+  bool Open();
+  const std::string& slave_path() const { return slave_path_; }
+  // Serves until the run or the program ends; returns how it ended.
+  std::string Run();
+  void CloseTerminal() { master_.Close(); }
+
+ private:
+  int LineBaud() const;
+  bool SlaveHungUp() const;
+  void Connect(std::int64_t now);
+  bool Disconnect();  // false when the program should end
+  void DeliverInput(std::int64_t now);
+  void ScheduleOutput(std::int64_t now);
+  void WriteDue(std::int64_t now);
+  bool ReadTerminal(std::int64_t now);  // false when the updater closed
+  void DrainInotify();
+
+  const ProgramOptions& options_;
+  Unit& unit_;
+  FileDescriptor master_;
+  FileDescriptor inotify_;
+  FileDescriptor signals_;
+  std::string slave_path_;
+
+  bool connected_ = false;
+  bool write_blocked_ = false;
+  std::deque<TimedByte> inbox_;
+  std::deque<TimedByte> outbox_;
+  sim::LinePacer rx_pacer_;
+  sim::LinePacer tx_pacer_;
+  std::int64_t last_rx_ns_ = 0;
+  std::int64_t next_call_ns_ = 0;
+  std::int64_t out_last_ns_ = 0;
+};
+
+bool Server::Open() {
+  master_.Reset(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (master_.get() < 0 || grantpt(master_.get()) != 0 || unlockpt(master_.get()) != 0) {
+    Warn(std::string("cannot create a pseudo-terminal: ") + std::strerror(errno));
+    return false;
+  }
+  char name[PATH_MAX] = {};
+  if (ptsname_r(master_.get(), name, sizeof name) != 0) {
+    Warn(std::string("cannot name the pseudo-terminal: ") + std::strerror(errno));
+    return false;
+  }
+  slave_path_ = name;
+  // Raw from the start: with the default echo the unit's own call sign would
+  // come back to it before the updater sets the terminal up. The speed is left
+  // at the kernel's default, which is not the unit's: the updater must set it.
+  termios settings{};
+  if (tcgetattr(master_.get(), &settings) == 0) {
+    cfmakeraw(&settings);
+    if (tcsetattr(master_.get(), TCSANOW, &settings) != 0) Warn("cannot make the terminal raw");
+  }
+  inotify_.Reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  if (inotify_.get() >= 0 && inotify_add_watch(inotify_.get(), name, IN_OPEN) < 0) {
+    inotify_.Close();
+  }
+  if (inotify_.get() < 0) {
+    Warn("no inotify: the call sign starts at once");
+    connected_ = true;
+  }
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return false;
+  signals_.Reset(signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
+  if (signals_.get() < 0) {
+    Warn(std::string("cannot watch signals: ") + std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+int Server::LineBaud() const {
+  termios settings{};
+  if (tcgetattr(master_.get(), &settings) != 0) return 0;
+  return BaudOf(cfgetospeed(&settings));
+}
+
+bool Server::SlaveHungUp() const {
+  pollfd fd{master_.get(), POLLIN, 0};
+  return poll(&fd, 1, 0) > 0 && (fd.revents & POLLHUP) != 0;
+}
+
+void Server::Connect(std::int64_t now) {
+  connected_ = true;
+  next_call_ns_ = now + std::int64_t{options_.call_period_ms} * kNsPerMs;
+}
+
+bool Server::Disconnect() {
+  if (!options_.forever) return false;
+  // The technician starts the unit again for the next run.
+  unit_.PowerOn();
+  inbox_.clear();
+  outbox_.clear();
+  rx_pacer_.Reset();
+  tx_pacer_.Reset();
+  write_blocked_ = false;
+  connected_ = inotify_.get() < 0;
+  return true;
+}
+
+void Server::DeliverInput(std::int64_t now) {
+  while (!inbox_.empty() && inbox_.front().due_ns <= now) {
+    std::string batch;
+    const int baud = inbox_.front().baud;
+    while (!inbox_.empty() && inbox_.front().due_ns <= now && inbox_.front().baud == baud) {
+      batch += inbox_.front().byte;
+      inbox_.pop_front();
+    }
+    unit_.Receive(batch, baud);
+    last_rx_ns_ = now;
+  }
+}
+
+void Server::ScheduleOutput(std::int64_t now) {
+  for (sim::Chunk& chunk : unit_.TakeOutput()) {
+    const int line_baud = LineBaud();
+    std::int64_t at = std::max(now, out_last_ns_) + std::int64_t{chunk.delay_ms} * kNsPerMs;
+    for (char c : chunk.bytes) {
+      if (options_.pace) at = tx_pacer_.Next(at, line_baud);
+      outbox_.push_back(TimedByte{at, c, chunk.baud});
+    }
+    out_last_ns_ = at;
+  }
+}
+
+void Server::WriteDue(std::int64_t now) {
+  if (write_blocked_ || !connected_) return;
+  const int line_baud = LineBaud();
+  std::string bytes;
+  std::size_t garbled = 0;
+  for (const TimedByte& b : outbox_) {
+    if (b.due_ns > now) break;
+    // A byte sent at one speed and read at another arrives as something else.
+    const bool wrong_speed = options_.unit.speed_check && b.baud != line_baud;
+    bytes += wrong_speed ? Unit::Garble(b.byte) : b.byte;
+    garbled += wrong_speed ? 1 : 0;
+  }
+  if (bytes.empty()) return;
+  const ssize_t written = write(master_.get(), bytes.data(), bytes.size());
+  if (written < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) write_blocked_ = true;
+    return;  // EIO: the updater closed; the read side notices
+  }
+  if (static_cast<std::size_t>(written) < bytes.size()) write_blocked_ = true;
+  outbox_.erase(outbox_.begin(), outbox_.begin() + written);
+  if (written == static_cast<ssize_t>(bytes.size())) unit_.NoteGarbledOutput(garbled);
+}
+
+bool Server::ReadTerminal(std::int64_t now) {
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(master_.get(), buffer, sizeof buffer);
+    if (n > 0) {
+      const int baud = LineBaud();
+      for (ssize_t k = 0; k < n; ++k) {
+        const std::int64_t due = options_.pace ? rx_pacer_.Next(now, baud) : now;
+        inbox_.push_back(TimedByte{due, buffer[k], baud});
+      }
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (n < 0 && errno == EINTR) continue;
+    return false;  // EIO: every descriptor of the slave is closed
+  }
+}
+
+void Server::DrainInotify() {
+  alignas(inotify_event) char buffer[4096];
+  while (read(inotify_.get(), buffer, sizeof buffer) > 0) {
+  }
+}
+
+std::string Server::Run() {
+  const std::int64_t gap_ns = std::int64_t{options_.text_gap_ms} * kNsPerMs;
+  const std::int64_t period_ns = std::int64_t{options_.call_period_ms} * kNsPerMs;
+  if (connected_) Connect(NowNs());
+  for (;;) {
+    std::int64_t now = NowNs();
+    DeliverInput(now);
+    if (unit_.WantsTextEnd() && inbox_.empty() && now - last_rx_ns_ >= gap_ns) unit_.EndOfText();
+    if (connected_ && unit_.WantsCallSign() && now >= next_call_ns_) {
+      unit_.EmitCallSign();
+      next_call_ns_ = now + period_ns;
+    }
+    ScheduleOutput(now);
+    WriteDue(now);
+    if (unit_.hang_up_requested() && outbox_.empty()) return "fault-hangup";
+
+    std::int64_t wake = std::numeric_limits<std::int64_t>::max();
+    if (!inbox_.empty()) wake = std::min(wake, inbox_.front().due_ns);
+    if (!outbox_.empty() && !write_blocked_) wake = std::min(wake, outbox_.front().due_ns);
+    if (connected_ && unit_.WantsCallSign()) wake = std::min(wake, next_call_ns_);
+    if (unit_.WantsTextEnd() && inbox_.empty()) wake = std::min(wake, last_rx_ns_ + gap_ns);
+    if (!connected_ && inotify_.get() < 0) wake = std::min(wake, now + kReopenCheckNs);
+
+    pollfd fds[3] = {};
+    nfds_t count = 0;
+    fds[count++] = pollfd{signals_.get(), POLLIN, 0};
+    const nfds_t master_slot = count;
+    if (connected_) {
+      fds[count++] =
+          pollfd{master_.get(), static_cast<short>(POLLIN | (write_blocked_ ? POLLOUT : 0)), 0};
+    }
+    const nfds_t inotify_slot = count;
+    if (!connected_ && inotify_.get() >= 0) fds[count++] = pollfd{inotify_.get(), POLLIN, 0};
+
+    timespec timeout{};
+    timespec* timeout_ptr = nullptr;
+    if (wake != std::numeric_limits<std::int64_t>::max()) {
+      const std::int64_t wait = std::max<std::int64_t>(0, wake - now);
+      timeout.tv_sec = static_cast<time_t>(wait / 1'000'000'000);
+      timeout.tv_nsec = static_cast<long>(wait % 1'000'000'000);
+      timeout_ptr = &timeout;
+    }
+    if (ppoll(fds, count, timeout_ptr, nullptr) < 0 && errno != EINTR) {
+      Warn(std::string("poll failed: ") + std::strerror(errno));
+      return "error";
+    }
+    now = NowNs();
+    if (fds[0].revents & POLLIN) return "signal";
+    if (connected_) {
+      const short revents = fds[master_slot].revents;
+      if (revents & POLLOUT) write_blocked_ = false;
+      bool open = true;
+      if (revents & (POLLIN | POLLHUP | POLLERR)) open = ReadTerminal(now);
+      if (!open || (revents & (POLLHUP | POLLERR))) {
+        if (!Disconnect()) return "updater-closed";
+        continue;
+      }
+    } else if (inotify_.get() >= 0) {
+      if (fds[inotify_slot].revents & POLLIN) {
+        DrainInotify();
+        if (!SlaveHungUp()) {
+          Connect(now);
+        } else if (!Disconnect()) {
+          return "updater-closed";  // opened and closed again before we looked
+        }
+      }
+    } else if (!SlaveHungUp()) {
+      Connect(now);
+    }
+  }
+}
+
+bool MakeLink(const std::string& target, const std::string& link) {
+  const std::string temporary = link + ".tmp" + std::to_string(getpid());
+  // Replacing the link in one rename means a reader never finds it missing.
+  (void)unlink(temporary.c_str());  // a leftover from an earlier run, if any
+  if (symlink(target.c_str(), temporary.c_str()) != 0) return false;
+  if (rename(temporary.c_str(), link.c_str()) != 0) {
+    (void)unlink(temporary.c_str());  // the link could not be made; tidy up
+    return false;
+  }
+  return true;
+}
+
+void RemoveLink(const std::string& target, const std::string& link) {
+  char buffer[PATH_MAX] = {};
+  const ssize_t n = readlink(link.c_str(), buffer, sizeof buffer - 1);
+  // Another instance may have taken the name over since: leave its link.
+  if (n > 0 && std::string(buffer, static_cast<std::size_t>(n)) == target) {
+    (void)unlink(link.c_str());  // nothing more to do if it is already gone
+  }
+}
+
+bool WriteReport(const std::string& path, const std::string& json) {
+  const std::string temporary = path + ".tmp";
+  std::FILE* file = std::fopen(temporary.c_str(), "w");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(json.data(), 1, json.size(), file) == json.size();
+  const bool closed = std::fclose(file) == 0;
+  // A reader waiting for the report sees it whole or not at all.
+  return written && closed && std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ProgramOptions options;
+  std::string error;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  switch (sim::ParseCommandLine(args, options, error)) {
+    case sim::ParseOutcome::kHelp:
+      std::fputs(sim::UsageText().c_str(), stdout);
+      return 0;
+    case sim::ParseOutcome::kVersion:
+      std::printf("qsr470-unitsim %s\n", QSR470_VERSION_STRING);
+      return 0;
+    case sim::ParseOutcome::kError:
+      std::fprintf(stderr, "qsr470-unitsim: %s\nTry qsr470-unitsim --help.\n", error.c_str());
+      return 2;
+    case sim::ParseOutcome::kRun:
+      break;
+  }
+  // A reader of our standard output may go away; that must not end the unit.
+  signal(SIGPIPE, SIG_IGN);
+
+  Unit unit(options.unit);
+  if (options.trace) {
+    unit.SetTrace([](std::string_view text) {
+      std::fprintf(stderr, "unitsim: %.*s\n", static_cast<int>(text.size()), text.data());
+    });
+  }
+  Server server(options, unit);
+  if (!server.Open()) return 1;
+  if (!options.link_path.empty() && !MakeLink(server.slave_path(), options.link_path)) {
+    Warn("cannot link " + options.link_path + ": " + std::strerror(errno));
+    return 1;
+  }
+  std::printf("%s\n", server.slave_path().c_str());
+  std::fflush(stdout);
+
+  const std::string ended_by = server.Run();
+  server.CloseTerminal();
+  int status = ended_by == "error" ? 1 : 0;
+  if (!options.report_path.empty() &&
+      !WriteReport(options.report_path, unit.ReportJson(ended_by))) {
+    Warn("cannot write the report " + options.report_path);
+    status = 1;
+  }
+  if (!options.link_path.empty()) RemoveLink(server.slave_path(), options.link_path);
+  return status;
+}

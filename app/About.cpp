@@ -1,0 +1,8 @@
+#include "app/About.h"
+
+void TAboutBox::FormCreate() {
+  Caption = std::string("About \"") + kProgramTitle + "\"";
+  LTitle = kProgramTitle;
+  LVersion = "Version : " + ReadVersionString();
+  LComment = "Firmware updater for the QSR470";
+}

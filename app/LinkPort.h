@@ -1,0 +1,25 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+// What the main window needs of the serial link: the link state it shares
+// with the communication thread, and the thread's two speed changes. The
+// product's link is the communication thread; tests use an in-memory one.
+class TLinkPort {
+ public:
+  virtual ~TLinkPort() = default;
+
+  virtual void SelectComPort(int n) = 0;
+  // False only when the request itself fails; a port that will not open is
+  // reported by the link on its own.
+  virtual bool SetLinkOpen(bool open) = 0;
+  virtual void PutOutgoing(const std::string& text) = 0;
+  virtual std::string TakeIncoming() = 0;
+  virtual void SetFastSpeed() = 0;
+  virtual void SetSlowSpeed() = 0;
+
+  // Received text is waiting. Always called on the main thread, and the link
+  // waits until it returns.
+  std::function<void()> OnIncoming;
+};

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <functional>
+
+// The little the command line needs of its console, one file per platform.
+
+// Calls `onInterrupt` (on a thread of its own) each time the user presses
+// Ctrl-C or the process is asked to terminate. Call it before any other
+// thread starts, so that none of them receives the signal instead.
+void WatchInterrupt(std::function<void()> onInterrupt);
+
+bool StderrIsTerminal();

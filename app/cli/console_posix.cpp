@@ -1,0 +1,30 @@
+// POSIX console: signals are taken by a thread of their own with sigwait, so
+// nothing runs inside a signal handler.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <thread>
+#include <utility>
+
+#include "app/cli/console.h"
+
+void WatchInterrupt(std::function<void()> onInterrupt) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  // Blocked here, the signals stay blocked in every thread started later.
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread([set, onInterrupt = std::move(onInterrupt)] {
+    for (;;) {
+      int signal = 0;
+      if (sigwait(&set, &signal) != 0) return;
+      onInterrupt();
+    }
+  }).detach();  // lives until the process exits; it owns nothing
+}
+
+bool StderrIsTerminal() {
+  return ::isatty(STDERR_FILENO) == 1;
+}

@@ -1,0 +1,163 @@
+// qsr470-update: the updater's engine on the command line. It starts the run
+// at once, prints each status line as the window would show it, and exits
+// 0 on completion, 1 after an error stop, 130 after Ctrl-C (STOP), 2 on bad
+// usage.
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/About.h"
+#include "app/SerialLink.h"
+#include "app/cli/console.h"
+#include "app/cli/options.h"
+#include "app/cli/progress.h"
+#include "app/cli/report.h"
+#include "app/main.h"
+#include "platform/handover.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kExitCompleted = 0;
+constexpr int kExitError = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+bool WriteReport(const std::string& path, const std::string& json) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << json;
+  out.close();
+  return static_cast<bool>(out);
+}
+
+int Run(const CliOptions& options) {
+  platform::HandoverQueue queue;
+  std::atomic<bool> interrupted = false;
+  // Ctrl-C becomes a STOP click on the main thread, between two steps.
+  WatchInterrupt([&] {
+    interrupted = true;
+    queue.RunOnMainThread([] {});  // wakes the main loop
+  });
+
+  const bool drawProgress = StderrIsTerminal();
+  ProgressLine progress(stderr);
+  auto statusOut = [&](const std::string& line) {
+    progress.Clear();
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+  };
+  auto errorOut = [&](const std::string& line) {
+    progress.Clear();
+    std::fputs(line.c_str(), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+  };
+
+  auto link = MakeSerialLink(
+      queue,
+      [&](const std::string& message, const std::string& detail) {
+        errorOut(detail.empty() ? message : message + "(" + detail + ")");
+      },
+      options.device);
+  TMainFich main(std::move(link), options.script);
+
+  int exitCode = kExitCompleted;
+  bool closed = false;
+  main.OnStatusLine = statusOut;
+  main.OnErrorBox = [&](const std::string& text) {
+    errorOut(text);
+    exitCode = kExitError;
+  };
+  main.OnClose = [&] { closed = true; };
+  if (drawProgress) {
+    main.OnChanged = [&] { progress.Update(main.ProgressBar1, main.ProgressBar2); };
+  }
+
+  if (options.port <= 9) {
+    main.ComClick(options.port);
+  } else {
+    main.SetPortOverride(options.port);
+  }
+  if (options.autoMode) main.MAutoClick();
+  main.CompSel.CBKeyb.Checked = !options.skipKeyb;
+  main.CompSel.CBProm1.Checked = !options.skipProm1;
+  main.CompSel.CBProm2.Checked = !options.skipProm2;
+  if (options.slow) main.SlowClick();
+  if (options.files) main.SetFileFolder(*options.files);
+
+  RunContext context;
+  context.startTime = UtcNowIso8601();
+  context.port = options.device ? *options.device : "COM" + std::to_string(options.port);
+  context.mode = options.autoMode ? "auto" : "manual";
+  context.speed = options.slow ? "slow" : "fast";
+  const auto started = Clock::now();
+
+  // The window's first tick shows the idle prompt; then the button is pressed.
+  main.Timer1Timer();
+  if (options.readId) {
+    main.ReadIdClick();
+  } else {
+    main.StartClick();
+  }
+
+  const auto interval = std::chrono::milliseconds(main.Timer1.Interval);
+  auto nextTick = Clock::now() + interval;
+  while (!closed) {
+    queue.WaitAndRunUntil(nextTick);
+    if (interrupted) {
+      if (main.RunState != TRunState::Idle) main.StartClick();  // STOP
+      exitCode = kExitInterrupted;
+      break;
+    }
+    if (Clock::now() >= nextTick) {
+      // The timer is paused while a step runs, so the next tick comes one
+      // interval after this one has ended.
+      if (main.Timer1.Enabled) main.Timer1Timer();
+      nextTick = Clock::now() + interval;
+    }
+    if (main.Record.Result == "completed" && main.RunState == TRunState::Idle) {
+      main.Timer1Timer();  // the idle prompt, as the window shows it
+      break;
+    }
+  }
+  progress.Clear();
+
+  context.endTime = UtcNowIso8601();
+  context.durationMs = static_cast<unsigned long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
+  if (options.report && !WriteReport(*options.report, RunReportJson(main.Record, context))) {
+    errorOut("Cannot write the report " + *options.report);
+    if (exitCode == kExitCompleted) exitCode = kExitError;
+  }
+  main.Close();
+  return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::string error;
+  const auto options = ParseCliOptions(args, error);
+  if (!options) {
+    std::cerr << "qsr470-update: " << error << "\n" << kCliUsage;
+    return kExitUsage;
+  }
+  if (options->help) {
+    std::cout << kCliUsage;
+    return 0;
+  }
+  if (options->version) {
+    std::cout << "qsr470-update " << ReadVersionString() << "\n";
+    return 0;
+  }
+  return Run(*options);
+}

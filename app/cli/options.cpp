@@ -1,0 +1,127 @@
+#include "app/cli/options.h"
+
+#include <charconv>
+
+#include "platform/files.h"
+
+const char* const kCliUsage =
+    "usage: qsr470-update [OPTIONS] [SCRIPT]\n"
+    "  SCRIPT              script to run (default: script.ini in the program's folder)\n"
+    "  --readid            run readid.ini from the current directory instead\n"
+    "  --device PATH       serial device to open (overrides --port)\n"
+    "  --port N            port number 1..16 (default 1)\n"
+    "  --mode auto|manual  default manual\n"
+    "  --speed fast|slow   default fast\n"
+    "  --skip keyb|prom1|prom2   deselect a component in manual mode (repeatable)\n"
+    "  --files DIR         folder where image and Effect files are looked up\n"
+    "                      (default: the program's folder)\n"
+    "  --report FILE       write a JSON record of the run to FILE\n"
+    "  --help, --version\n";
+
+namespace {
+
+bool ParsePort(const std::string& text, int& port) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc() || ptr != end || value < 1 || value > 16) return false;
+  port = value;
+  return true;
+}
+
+}  // namespace
+
+std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
+                                          std::string& error) {
+  CliOptions o;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) {
+        error = a + " needs a value";
+        return false;
+      }
+      out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--version") {
+      o.version = true;
+    } else if (a == "--readid") {
+      o.readId = true;
+    } else if (a == "--device") {
+      if (!value(v)) return std::nullopt;
+      if (v.empty()) {
+        error = "--device needs a path";
+        return std::nullopt;
+      }
+      o.device = v;
+    } else if (a == "--port") {
+      if (!value(v)) return std::nullopt;
+      if (!ParsePort(v, o.port)) {
+        error = "--port takes a number from 1 to 16, not '" + v + "'";
+        return std::nullopt;
+      }
+    } else if (a == "--mode") {
+      if (!value(v)) return std::nullopt;
+      if (v != "auto" && v != "manual") {
+        error = "--mode takes auto or manual, not '" + v + "'";
+        return std::nullopt;
+      }
+      o.autoMode = v == "auto";
+    } else if (a == "--speed") {
+      if (!value(v)) return std::nullopt;
+      if (v != "fast" && v != "slow") {
+        error = "--speed takes fast or slow, not '" + v + "'";
+        return std::nullopt;
+      }
+      o.slow = v == "slow";
+    } else if (a == "--skip") {
+      if (!value(v)) return std::nullopt;
+      if (v == "keyb") {
+        o.skipKeyb = true;
+      } else if (v == "prom1") {
+        o.skipProm1 = true;
+      } else if (v == "prom2") {
+        o.skipProm2 = true;
+      } else {
+        error = "--skip takes keyb, prom1 or prom2, not '" + v + "'";
+        return std::nullopt;
+      }
+    } else if (a == "--files") {
+      if (!value(v)) return std::nullopt;
+      if (v.empty()) {
+        error = "--files needs a folder";
+        return std::nullopt;
+      }
+      if (v.back() != '/' && v.back() != platform::PathSeparator()) v += platform::PathSeparator();
+      o.files = v;
+    } else if (a == "--report") {
+      if (!value(v)) return std::nullopt;
+      if (v.empty()) {
+        error = "--report needs a file name";
+        return std::nullopt;
+      }
+      o.report = v;
+    } else if (a.size() > 1 && a[0] == '-') {
+      error = "unknown option " + a;
+      return std::nullopt;
+    } else if (!o.script) {
+      o.script = a;
+    } else {
+      error = "only one script may be given";
+      return std::nullopt;
+    }
+  }
+  if ((o.skipKeyb || o.skipProm1 || o.skipProm2) && o.autoMode) {
+    error = "--skip applies to manual mode only";
+    return std::nullopt;
+  }
+  if (o.readId && o.script) {
+    error = "--readid runs readid.ini; give no script with it";
+    return std::nullopt;
+  }
+  return o;
+}

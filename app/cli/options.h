@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// The command line of qsr470-update.
+struct CliOptions {
+  std::optional<std::string> script;  // empty: script.ini in the program's folder
+  bool readId = false;
+  std::optional<std::string> device;
+  int port = 1;
+  bool autoMode = false;
+  bool slow = false;
+  bool skipKeyb = false;
+  bool skipProm1 = false;
+  bool skipProm2 = false;
+  std::optional<std::string> files;  // always ends with a separator when set
+  std::optional<std::string> report;
+  bool help = false;
+  bool version = false;
+};
+
+// Parses argv[1..]; on bad usage returns nothing and says why in `error`.
+std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error);
+
+extern const char* const kCliUsage;

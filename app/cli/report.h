@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+#include "app/main.h"
+
+// What the command line knows of a run beyond the window's own record.
+struct RunContext {
+  std::string startTime;  // UTC, ISO 8601
+  std::string endTime;
+  std::string port;   // "COM3" or the device path
+  std::string mode;   // "auto" or "manual"
+  std::string speed;  // "fast" or "slow"
+  unsigned long durationMs = 0;
+};
+
+std::string UtcNowIso8601();
+
+// The run as one JSON document.
+std::string RunReportJson(const TRunRecord& record, const RunContext& context);
+
+// A JSON string literal. Text is single-byte: bytes above 0x7F are taken as
+// Latin-1 so the document stays valid UTF-8 whatever the unit sent.
+std::string JsonString(const std::string& text);

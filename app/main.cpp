@@ -1,0 +1,510 @@
+#include "app/main.h"
+
+#include <string>
+#include <utility>
+
+#include "handlers/InstCourante.h"
+#include "handlers/gestionnaire.h"
+#include "handlers/progboot.h"
+#include "handlers/progjtag.h"
+#include "handlers/progpsd.h"
+#include "hex/hex.h"
+#include "platform/files.h"
+#include "platform/tick.h"
+
+namespace {
+
+constexpr const char* kIdlePrompt = "Click on button START to begin program operation";
+constexpr const char* kStartDevice = "Start the device while pushing the ENTER button";
+constexpr const char* kCompleted = "Program operation completed";
+constexpr const char* kSyntaxError = "Syntax Error in script file line : ";
+constexpr const char* kOpenError = "Error while opening ";
+constexpr const char* kNotFound = " File not found !!!";
+
+bool StartsWith(const std::string& text, const char* prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
+
+}  // namespace
+
+TMainFich::TMainFich(std::unique_ptr<TLinkPort> link, std::optional<std::string> scriptArgument)
+    : link_(std::move(link)), scriptArgument_(std::move(scriptArgument)) {
+  static const char* const kComNames[9] = {"Com11", "Com21", "Com31", "Com41", "Com51",
+                                           "Com61", "Com71", "Com81", "Com91"};
+  for (int i = 0; i < 9; ++i) {
+    Com[i].Name = kComNames[i];
+    Com[i].Caption = "Com " + std::to_string(i + 1);
+  }
+  FormCreate();
+}
+
+// The handlers go before the link: a handler's receivers write into the link.
+TMainFich::~TMainFich() = default;
+
+void TMainFich::FormCreate() {
+  ComClick(1);
+  link_->OnIncoming = [this] { LinkDataArrived(); };
+  Script.clear();
+  RunState = TRunState::Idle;
+  Timer1.Interval = 10;
+  Timer1.Enabled = true;
+  MemoStatus.Lines.clear();
+  DeviceID = 0;
+  UpdateAllowed = false;
+  Caption = kTitlePrefix + DeviceIdText();
+  // The component selection dialog is a member: it lives as long as the window.
+  if (platform::FileExists("readid.ini")) {
+    ReadId.Visible = true;
+    Quit.Visible = true;
+  }
+  ProgBoot = std::make_unique<TProgBoot>(this);
+  WireHandler(*ProgBoot);
+  InstCrt = std::make_unique<TInstCrt>(this);
+  WireHandler(*InstCrt);
+  InstCrt->OnVersionSame = [this](TGestionnaire*, std::int32_t component) {
+    VersionSame(component);
+  };
+  ProgPsd = std::make_unique<TProgPsd>(this);
+  WireHandler(*ProgPsd);
+  ProgJtag = std::make_unique<TProgJtag>(this);
+  WireHandler(*ProgJtag);
+  handlers_[0] = ProgBoot.get();
+  handlers_[1] = InstCrt.get();
+  handlers_[2] = ProgPsd.get();
+  handlers_[3] = ProgJtag.get();
+  MAuto.Checked = false;
+  MManual.Checked = true;
+  Fast.Checked = true;
+  Slow.Checked = false;
+}
+
+void TMainFich::WireHandler(TGestionnaire& handler) {
+  handler.OnSend = [this](TGestionnaire* s) { link_->PutOutgoing(s->SendText()); };
+  handler.OnChangeBufIn = [this](TGestionnaire* s) { RxBuffer = s->BufIn(); };
+  handler.OnReceive = [this](TGestionnaire* s) { s->SetBufIn(RxBuffer); };
+  handler.OnStepProgress = [this](TGestionnaire*) {
+    ProgressBar1.StepIt();
+    Changed();
+  };
+  handler.OnChangeMaxProgress = [this](TGestionnaire* s) {
+    ProgressBar1.SetMax(s->MaxProgress());
+    Changed();
+  };
+  handler.OnInfo = [this](TGestionnaire* s) {
+    const std::string& text = s->InfoText();
+    if (StartsWith(text, "Boot Checksum : ")) Record.BootChecksum = text.substr(16);
+    if (StartsWith(text, "Device ID : ")) Record.DeviceId = text.substr(12);
+    ShowInfo(text);
+  };
+  handler.OnError = [this](TGestionnaire* s) { ShowError(s->ErrorText()); };
+  handler.OnChangeBusy = [this](TGestionnaire* s) { Busy = s->Busy(); };
+  handler.OnChangeDeviceID = [this](TGestionnaire* s) {
+    DeviceID = s->DeviceID();
+    CheckUpdateAllowed();
+    SetUpdateAllowedOnHandlers();
+    FormPaint();
+  };
+  handler.OnSpeedUp = [this](TGestionnaire*) { link_->SetFastSpeed(); };
+  handler.OnSpeedDown = [this](TGestionnaire*) { link_->SetSlowSpeed(); };
+}
+
+void TMainFich::SetFileFolder(const std::string& folder) {
+  for (TGestionnaire* h : handlers_)
+    h->SetFileFolder(folder);
+}
+
+void TMainFich::Changed() {
+  if (OnChanged) OnChanged();
+}
+
+std::string TMainFich::DeviceIdText() const {
+  if (DeviceID == 0) return "(Device Id Unknown)";
+  return "(Device Id : " + WordToHex(static_cast<std::uint16_t>(DeviceID)) + ")";
+}
+
+void TMainFich::FormPaint() {
+  Caption = kTitlePrefix + DeviceIdText();
+  Changed();
+}
+
+void TMainFich::FormClose() {
+  Timer1.Enabled = false;
+  link_->SetLinkOpen(false);
+  Script.clear();
+}
+
+void TMainFich::Close() {
+  if (Closing) return;
+  Closing = true;
+  FormClose();
+  Changed();
+  if (OnClose) OnClose();
+}
+
+void TMainFich::ShowInfo(const std::string& text) {
+  const auto& lines = MemoStatus.Lines;
+  const std::string& last = lines.empty() ? std::string() : lines.back();
+  if (text == last) return;
+  MemoStatus.Lines.push_back(text);
+  if (OnStatusLine) OnStatusLine(text);
+  Changed();
+}
+
+void TMainFich::ShowError(const std::string& text) {
+  LastError = text;
+  RunState = TRunState::ErrorStop;
+  ShowInfo(text);
+}
+
+void TMainFich::CheckUpdateAllowed() {
+  UpdateAllowed = false;
+  if (AllowedDeviceIDs[0] == 0) {
+    UpdateAllowed = true;
+    return;
+  }
+  for (const std::uint16_t id : AllowedDeviceIDs) {
+    if (DeviceID == id) UpdateAllowed = true;
+  }
+}
+
+void TMainFich::SetUpdateAllowedOnHandlers() {
+  for (TGestionnaire* h : handlers_)
+    h->SetUpdateAllowed(UpdateAllowed);
+}
+
+void TMainFich::ResetHandlers() {
+  for (TGestionnaire* h : handlers_)
+    h->Reset();
+}
+
+TGestionnaire* TMainFich::BusyHandler() const {
+  for (TGestionnaire* h : handlers_) {
+    if (h->Busy()) return h;
+  }
+  return nullptr;
+}
+
+// --- component skipping ---
+
+void TMainFich::SkipComponent(int component, const char* reason) {
+  const char digit = HexDigit(component);
+  for (std::string& line : Script) {
+    const std::string text = Trim(line);
+    if (text.size() >= 2 && (text[0] == 'P' || text[0] == 'V' || text[0] == 'F') &&
+        text[1] == digit) {
+      line = "NP";
+    }
+  }
+  Record.Skipped.push_back({component, reason});
+}
+
+void TMainFich::DeselectComponents() {
+  for (int component = 0; component <= 5; ++component) {
+    if (!CompSel.Selected(component)) SkipComponent(component, "not selected");
+  }
+}
+
+void TMainFich::VersionSame(std::int32_t component) {
+  if (!MAuto.Checked) return;
+  if (component >= 4 && component <= 15) {
+    SkipComponent(component, "version current");
+  } else if (component >= 0 && component <= 3) {
+    for (int bank = 0; bank <= 3; ++bank)
+      SkipComponent(bank, "version current");
+  }
+}
+
+// --- buttons, menus, timer, link ---
+
+int TMainFich::SelectedPort() const {
+  if (portOverride_ >= 1 && portOverride_ <= 16) return portOverride_;
+  for (int i = 1; i < 9; ++i) {
+    if (Com[i].Checked) return i + 1;
+  }
+  return 1;
+}
+
+void TMainFich::StartClick() {
+  switch (RunState) {
+    case TRunState::Idle:
+      ScriptPath = scriptArgument_ ? *scriptArgument_ : platform::ProgramFolder() + "script.ini";
+      Quit.Enabled = false;
+      RunState = TRunState::Load;
+      break;
+    case TRunState::Completed:
+      Close();
+      break;
+    case TRunState::Synchronise:
+    case TRunState::Load:
+    case TRunState::LetLinkOpen:
+    case TRunState::ErrorStop:
+    case TRunState::ErrorReport:
+    case TRunState::Finish:
+    case TRunState::Unused:
+    case TRunState::NextLine:
+    case TRunState::Execute:
+    default:
+      link_->SetLinkOpen(false);
+      RunState = TRunState::Idle;
+      Quit.Enabled = true;
+      EndRecordLine("stopped");
+      EndRun("stopped");
+      break;
+  }
+  Changed();
+}
+
+void TMainFich::ReadIdClick() {
+  ScriptPath = "readid.ini";
+  RunState = TRunState::Load;
+  Changed();
+}
+
+void TMainFich::QuitClick() {
+  Close();
+}
+
+void TMainFich::Timer1Timer() {
+  Timer1.Enabled = false;
+  RunStep();
+  if (!Closing) Timer1.Enabled = true;
+}
+
+void TMainFich::LinkDataArrived() {
+  if (Closing) return;
+  // A hand-over that comes while a step (or the modal box inside one) is
+  // running keeps its text for the next step but must not start one.
+  if (stepping_) {
+    RxBuffer += link_->TakeIncoming();
+    return;
+  }
+  Timer1.Enabled = false;
+  RxBuffer += link_->TakeIncoming();
+  RunStep();
+  if (!Closing) Timer1.Enabled = true;
+}
+
+void TMainFich::ComClick(int port) {
+  for (int i = 0; i < 9; ++i)
+    Com[i].Checked = (i == port - 1);
+  Changed();
+}
+
+void TMainFich::MAutoClick() {
+  MAuto.Checked = true;
+  MManual.Checked = false;
+  Changed();
+}
+
+void TMainFich::MManualClick() {
+  MManual.Checked = true;
+  MAuto.Checked = false;
+  Changed();
+  if (OnShowCompSel) OnShowCompSel(CompSel);
+}
+
+void TMainFich::FastClick() {
+  Fast.Checked = true;
+  Slow.Checked = false;
+  Changed();
+}
+
+void TMainFich::SlowClick() {
+  Slow.Checked = true;
+  Fast.Checked = false;
+  Changed();
+}
+
+void TMainFich::AboutQSR470Updater1Click() {
+  if (OnShowAbout) OnShowAbout(AboutBox);
+}
+
+// --- the run ---
+
+void TMainFich::RunStep() {
+  if (Closing || stepping_) return;
+  stepping_ = true;
+  switch (RunState) {
+    case TRunState::Idle:
+      Port1.Enabled = true;
+      Speed1.Enabled = true;
+      Program1.Enabled = true;
+      ProgressBar1.SetPosition(0);
+      Start.Caption = "START";
+      if (ReadId.Visible) ReadId.Enabled = true;
+      ShowInfo(kIdlePrompt);
+      ResetHandlers();
+      DeviceID = 0;
+      UpdateAllowed = false;
+      break;
+
+    case TRunState::Load: {
+      Record = TRunRecord{};
+      Record.ScriptPath = ScriptPath;
+      if (platform::ReadTextLines(ScriptPath, Script) != platform::ReadStatus::kOk) {
+        ShowError(ScriptPath + kNotFound);
+        break;
+      }
+      link_->SelectComPort(SelectedPort());
+      Port1.Enabled = false;
+      Program1.Enabled = false;
+      Start.Caption = "STOP";
+      if (ReadId.Visible) ReadId.Enabled = false;
+      ProgressBar1.SetPosition(0);
+      int counted = 1;
+      for (const std::string& line : Script) {
+        if (!line.empty() && line.find("rem") == std::string::npos) ++counted;
+      }
+      ProgressBar2.SetMax(counted);
+      ProgressBar2.SetPosition(0);
+      for (TGestionnaire* h : handlers_)
+        h->SetSlowLink(Slow.Checked);
+      RunState = TRunState::LetLinkOpen;
+      if (!link_->SetLinkOpen(true)) ShowError(kOpenError);
+      break;
+    }
+
+    case TRunState::LetLinkOpen:
+      RunState = TRunState::Synchronise;
+      break;
+
+    case TRunState::Synchronise:
+      LineIndex = 0;
+      RxBuffer.clear();
+      if (MManual.Checked) DeselectComponents();
+      ShowInfo(kStartDevice);
+      RunState = TRunState::Execute;
+      ProgBoot->SetInstruction("SYN");
+      ProgBoot->Step();
+      BeginRecordLine(0, "SYN");
+      break;
+
+    case TRunState::Execute:
+      StepBusyHandlers();
+      if (!Busy && RunState != TRunState::ErrorStop) {
+        ProgressBar2.StepIt();
+        EndRecordLine("done");
+        RunState = TRunState::NextLine;
+      }
+      break;
+
+    case TRunState::NextLine:
+      if (LineIndex < static_cast<std::int32_t>(Script.size())) {
+        CurrentLine = Trim(Script[static_cast<std::size_t>(LineIndex)]);
+        ++LineIndex;
+        ProgressBar1.SetPosition(ProgressBar1.Min);
+        if (CurrentLine.empty() || StartsWith(CurrentLine, "rem")) break;
+        DispatchLine();
+      } else {
+        EndOfScript();
+      }
+      break;
+
+    case TRunState::Finish:
+      InstCrt->Step();
+      if (!Busy && RunState != TRunState::ErrorStop) {
+        EndRecordLine("done");
+        RunState = TRunState::Completed;
+      }
+      break;
+
+    case TRunState::Completed:
+      RxBuffer.clear();
+      ShowInfo(kCompleted);
+      Quit.Enabled = true;
+      if (ReadId.Visible) {
+        ReadId.Enabled = true;
+        Start.Caption = "START";
+      } else {
+        Start.Caption = "QUIT";
+      }
+      link_->SetLinkOpen(false);
+      RunState = TRunState::Idle;
+      Port1.Enabled = true;
+      Speed1.Enabled = true;
+      Program1.Enabled = true;
+      ProgressBar1.SetPosition(0);
+      EndRun("completed");
+      break;
+
+    case TRunState::ErrorStop:
+      RxBuffer.clear();
+      link_->SetLinkOpen(false);
+      EndRecordLine("error");
+      EndRun("error");
+      RunState = TRunState::ErrorReport;
+      break;
+
+    case TRunState::ErrorReport:
+      Changed();
+      if (OnErrorBox) OnErrorBox(LastError);
+      stepping_ = false;
+      Close();
+      return;
+
+    case TRunState::Unused:
+    default:
+      RunState = TRunState::Idle;
+      break;
+  }
+  stepping_ = false;
+  Changed();
+}
+
+void TMainFich::StepBusyHandlers() {
+  if (ProgBoot->Busy()) ProgBoot->Step();
+  if (InstCrt->Busy()) InstCrt->Step();
+  if (ProgPsd->Busy()) ProgPsd->Step();
+  if (ProgJtag->Busy()) ProgJtag->Step();
+}
+
+void TMainFich::DispatchLine() {
+  ProgBoot->SetInstruction(CurrentLine);
+  ProgBoot->Step();
+  InstCrt->SetInstruction(CurrentLine);
+  InstCrt->Step();
+  ProgPsd->SetInstruction(CurrentLine);
+  ProgPsd->Step();
+  ProgJtag->SetInstruction(CurrentLine);
+  ProgJtag->Step();
+  if (Busy) {
+    BeginRecordLine(LineIndex, CurrentLine);
+    RunState = TRunState::Execute;
+  } else {
+    ShowError(kSyntaxError + std::to_string(LineIndex));
+  }
+}
+
+void TMainFich::EndOfScript() {
+  CurrentLine = "FI";
+  InstCrt->SetInstruction("FI");
+  InstCrt->Step();
+  if (Busy) {
+    BeginRecordLine(0, "FI");
+    RunState = TRunState::Finish;
+  } else {
+    ShowError(kSyntaxError + std::to_string(LineIndex));
+  }
+}
+
+// --- the run record ---
+
+void TMainFich::BeginRecordLine(int number, const std::string& text) {
+  lineStart_ = platform::TickMs();
+  recordHandler_ = BusyHandler();
+  Record.Lines.push_back({number, text, "", 0, 0});
+}
+
+void TMainFich::EndRecordLine(const char* outcome) {
+  if (Record.Lines.empty() || !Record.Lines.back().Outcome.empty()) return;
+  TLineRecord& line = Record.Lines.back();
+  line.Outcome = outcome;
+  line.DurationMs = platform::TickMs() - lineStart_;
+  line.Resends = recordHandler_ ? recordHandler_->RetryCount() : 0;
+}
+
+void TMainFich::EndRun(const char* result) {
+  if (!Record.Result.empty()) return;
+  Record.Result = result;
+  if (Record.Result == "error") Record.ErrorText = LastError;
+}

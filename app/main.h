@@ -1,0 +1,186 @@
+#pragma once
+
+// The main window's engine, without any toolkit: the run state machine, the
+// receivers of the handlers' events, component skipping, and the state of
+// the window's controls as plain data. A front end renders that state,
+// forwards clicks, timer ticks and the link's hand-overs, and carries out
+// the modal requests (error box, dialogs, closing).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/About.h"
+#include "app/CompDlg.h"
+#include "app/Controls.h"
+#include "app/LinkPort.h"
+
+class TGestionnaire;
+class TProgBoot;
+class TInstCrt;
+class TProgPsd;
+class TProgJtag;
+
+// States of the run. Values are those the run has always used, so a state
+// number in a trace or a report means the same thing everywhere.
+enum class TRunState : std::uint8_t {
+  Idle = 0,
+  Synchronise = 1,
+  Load = 2,
+  LetLinkOpen = 3,
+  ErrorStop = 4,
+  ErrorReport = 5,
+  Finish = 6,
+  Completed = 7,
+  Unused = 8,
+  NextLine = 9,
+  Execute = 10,
+};
+
+// What a run did, for front ends that keep a record of it.
+struct TLineRecord {
+  int Number = 0;  // 1-based line of the script; 0 for the start synchronisation
+  std::string Text;
+  std::string Outcome;  // "done", "error", "stopped" or "skipped"
+  int Resends = 0;
+  std::uint32_t DurationMs = 0;
+};
+
+struct TSkipRecord {
+  int Component = 0;
+  std::string Reason;  // "not selected" or "version current"
+};
+
+struct TRunRecord {
+  std::string ScriptPath;
+  std::string BootChecksum;  // as shown, empty when none was read
+  std::string DeviceId;      // as shown, empty when none was read
+  std::vector<TLineRecord> Lines;
+  std::vector<TSkipRecord> Skipped;
+  std::string Result;  // "completed", "error" or "stopped"; empty while running
+  std::string ErrorText;
+};
+
+class TMainFich {
+ public:
+  static constexpr const char* kTitlePrefix = "Corvane QSR470 Updater  ";
+  static constexpr std::uint16_t AllowedDeviceIDs[] = {0};
+
+  // `link` is the serial link the window owns for its whole life;
+  // `scriptArgument` is the program's first command-line argument, if any.
+  TMainFich(std::unique_ptr<TLinkPort> link, std::optional<std::string> scriptArgument);
+  ~TMainFich();
+  TMainFich(const TMainFich&) = delete;
+  TMainFich& operator=(const TMainFich&) = delete;
+
+  // Requests to the front end. Each may be left empty.
+  std::function<void()> OnChanged;                       // any control changed
+  std::function<void(const std::string&)> OnStatusLine;  // a line was added
+  std::function<void(const std::string&)> OnErrorBox;    // modal; returns when dismissed
+  std::function<void(TCompSelDlg&)> OnShowCompSel;       // modal
+  std::function<void(const TAboutBox&)> OnShowAbout;     // modal
+  std::function<void()> OnClose;                         // the window has closed
+
+  // Window events.
+  void FormPaint();
+  void FormClose();
+  void Close();  // closing the window by any means: Quit, system menu, error
+  void StartClick();
+  void ReadIdClick();
+  void QuitClick();
+  void Timer1Timer();
+  void LinkDataArrived();
+  void ComClick(int port);  // Com11Click .. Com91Click for port 1 .. 9
+  void MAutoClick();
+  void MManualClick();
+  void FastClick();
+  void SlowClick();
+  void AboutQSR470Updater1Click();
+
+  // The run.
+  void RunStep();
+  void ShowInfo(const std::string& text);
+  void ShowError(const std::string& text);
+  void CheckUpdateAllowed();
+  void DeselectComponents();
+  void VersionSame(std::int32_t component);
+  std::string DeviceIdText() const;
+
+  // For front ends that offer more than the Port menu's nine ports: a port
+  // number from 1 to 16 used instead of the menu's; 0 uses the menu.
+  void SetPortOverride(int port) { portOverride_ = port; }
+  // Folder in which image and Effect files are looked up.
+  void SetFileFolder(const std::string& folder);
+
+  // Fields of the run.
+  std::vector<std::string> Script;
+  std::string ScriptPath;
+  TRunState RunState = TRunState::Idle;
+  std::int32_t LineIndex = 0;
+  std::string CurrentLine;
+  bool Busy = false;
+  std::string LastError;
+  std::string RxBuffer;
+  std::int32_t DeviceID = 0;
+  bool UpdateAllowed = false;
+  bool Closing = false;
+
+  std::unique_ptr<TProgBoot> ProgBoot;
+  std::unique_ptr<TInstCrt> InstCrt;
+  std::unique_ptr<TProgPsd> ProgPsd;
+  std::unique_ptr<TProgJtag> ProgJtag;
+  TCompSelDlg CompSel;
+  TAboutBox AboutBox;
+
+  // The window's controls.
+  std::string Caption;  // the title
+  TMemo MemoStatus;
+  TProgressBar ProgressBar1;  // the current instruction
+  TProgressBar ProgressBar2;  // the script
+  TButton Start{"START"};
+  TButton ReadId{"Read Id", true, false};
+  TButton Quit{"Quit", true, false};
+  TTimer Timer1;
+  TMenuItem Port1{"Port1", "&Port"};
+  TMenuItem Com[9];  // Com11 .. Com91
+  TMenuItem Program1{"Program1", "&Mode"};
+  TMenuItem MAuto{"MAuto", "&Auto"};
+  TMenuItem MManual{"MManual", "&Manual"};
+  TMenuItem Speed1{"Speed1", "&Speed"};
+  TMenuItem Fast{"Fast", "Fast"};
+  TMenuItem Slow{"Slow", "Slow"};
+  TMenuItem About1{"About1", "&About"};
+  TMenuItem AboutQSR470Updater1{"AboutQSR470Updater1", "&About QSR470 Updater..."};
+
+  // The record of the current or last run.
+  TRunRecord Record;
+
+  TLinkPort& Link() { return *link_; }
+
+ private:
+  void FormCreate();
+  void WireHandler(TGestionnaire& handler);
+  void Changed();
+  void SkipComponent(int component, const char* reason);
+  int SelectedPort() const;
+  void DispatchLine();
+  void EndOfScript();
+  void StepBusyHandlers();
+  void ResetHandlers();
+  void SetUpdateAllowedOnHandlers();
+  void BeginRecordLine(int number, const std::string& text);
+  void EndRecordLine(const char* outcome);
+  void EndRun(const char* result);
+  TGestionnaire* BusyHandler() const;
+
+  std::unique_ptr<TLinkPort> link_;
+  std::optional<std::string> scriptArgument_;
+  int portOverride_ = 0;
+  bool stepping_ = false;  // a step, or the modal box inside one, is running
+  std::uint32_t lineStart_ = 0;
+  TGestionnaire* recordHandler_ = nullptr;  // the handler of the recorded line
+  TGestionnaire* handlers_[4] = {};
+};

@@ -292,12 +292,7 @@ TEST(HexTextHelpers, AppendHexSum) {
 }
 
 std::string RealworldFolder() {
-#ifdef QSR470_TESTDATA_DIR
   return std::string(QSR470_TESTDATA_DIR) + "/realworld/";
-#else
-  const auto here = std::filesystem::path(__FILE__).parent_path();
-  return (here / "../../../shared/testdata/realworld/").lexically_normal().string();
-#endif
 }
 
 // A 5163-line file written by a vendor tool. The expected counts come from

@@ -447,12 +447,7 @@ TEST_F(ProgJtag, ResetClosesTheEffectFileAndANewRunStartsClean) {
 }
 
 std::string RealworldFolder() {
-#ifdef QSR470_TESTDATA_DIR
   return std::string(QSR470_TESTDATA_DIR) + "/realworld/";
-#else
-  const auto here = std::filesystem::path(__FILE__).parent_path();
-  return (here / "../../../shared/testdata/realworld/").lexically_normal().string();
-#endif
 }
 
 TEST_F(ProgJtag, RealworldFileWithABlankLineIsRefusedBeforeAnythingIsSent) {

@@ -1,0 +1,238 @@
+#include "link/ComThread.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+#include "platform/handover.h"
+
+namespace {
+
+struct LinkState {
+  std::mutex lock;
+  // Signalled on every change the thread may be waiting for.
+  std::condition_variable changed;
+
+  TComPortNumber port = pnCOM1;
+  std::string device;
+  bool open = false;
+  std::string outgoing;
+  std::string incoming;
+  // How often the open flag was cleared: a pause after a failed open ends
+  // when the operator stopped in between, even if a new run set it again.
+  std::uint64_t clears = 0;
+};
+
+LinkState& State() {
+  static LinkState state;
+  return state;
+}
+
+std::optional<std::string> TakeOutgoingText() {
+  LinkState& s = State();
+  std::lock_guard guard(s.lock);
+  if (s.outgoing.empty()) return std::nullopt;
+  return std::exchange(s.outgoing, std::string());
+}
+
+bool IncomingEmpty() {
+  LinkState& s = State();
+  std::lock_guard guard(s.lock);
+  return s.incoming.empty();
+}
+
+void StoreIncoming(std::string text) {
+  LinkState& s = State();
+  std::lock_guard guard(s.lock);
+  s.incoming = std::move(text);
+}
+
+}  // namespace
+
+void InitLinkState() {
+  LinkState& s = State();
+  std::lock_guard guard(s.lock);
+  s.port = pnCOM1;
+  s.device.clear();
+  s.open = false;
+  s.outgoing.clear();
+  s.incoming.clear();
+}
+
+void SelectComPort(int n) {
+  LinkState& s = State();
+  std::lock_guard guard(s.lock);
+  s.port = n >= 1 && n <= 16 ? static_cast<TComPortNumber>(n - 1) : pnCOM1;
+}
+
+void SelectComDevice(std::string path) {
+  LinkState& s = State();
+  std::lock_guard guard(s.lock);
+  s.device = std::move(path);
+}
+
+TComPortNumber LinkComPort() {
+  LinkState& s = State();
+  std::lock_guard guard(s.lock);
+  return s.port;
+}
+
+std::string LinkComDevice() {
+  LinkState& s = State();
+  std::lock_guard guard(s.lock);
+  return s.device;
+}
+
+void SetLinkOpen(bool flag) {
+  LinkState& s = State();
+  std::lock_guard guard(s.lock);
+  s.open = flag;
+  if (!flag) ++s.clears;
+  s.changed.notify_all();
+}
+
+bool LinkOpen() {
+  LinkState& s = State();
+  std::lock_guard guard(s.lock);
+  return s.open;
+}
+
+void PutOutgoing(std::string text) {
+  LinkState& s = State();
+  std::lock_guard guard(s.lock);
+  s.outgoing = std::move(text);
+  s.changed.notify_all();
+}
+
+std::string TakeIncoming() {
+  LinkState& s = State();
+  std::lock_guard guard(s.lock);
+  s.changed.notify_all();
+  return std::exchange(s.incoming, std::string());
+}
+
+ComThread::ComThread(platform::MainThreadHandover& handover,
+                     std::chrono::milliseconds openRetryPause)
+    : handover_(handover), openRetryPause_(openRetryPause) {
+  InitLinkState();
+  driver_ = std::make_unique<TCommPortDriver>();
+  driver_->SetComPort(pnCOM1);
+  driver_->SetComPortSpeed(br57600);
+  // Never released: nothing but this thread may consume received bytes.
+  driver_->HoldPolling();
+  // Reads take only what is already there; a cycle lasts about a tick.
+  driver_->SetInputTimeout(0);
+  driver_->SetComPortPollingDelay(65535);
+  thread_ = std::thread([this] { Execute(); });
+}
+
+ComThread::~ComThread() {
+  stop_ = true;
+  Wake();
+  handover_.Close();
+  thread_.join();
+  driver_->ClosePort();
+}
+
+void ComThread::SetFastSpeed() {
+  RequestSpeed(br57600);
+}
+
+void ComThread::SetSlowSpeed() {
+  RequestSpeed(br19200);
+}
+
+void ComThread::RequestSpeed(TComPortBaudRate speed) {
+  requestedSpeed_ = speed;
+  Wake();
+}
+
+void ComThread::Wake() {
+  // Taking the lock orders this against a waiter between its check and its
+  // wait, so the wake-up cannot be lost.
+  LinkState& s = State();
+  std::lock_guard guard(s.lock);
+  s.changed.notify_all();
+}
+
+void ComThread::Execute() {
+  LinkState& s = State();
+  while (!stop_) {
+    ApplyRequestedSpeed();
+    const PortState port = driver_->PortOpen() ? PortState::kOpen : PortState::kClosed;
+    const bool openFlag = LinkOpen();
+    switch (port) {
+      case PortState::kClosed:
+        if (openFlag) {
+          OpenSelectedPort();
+        } else {
+          std::unique_lock guard(s.lock);
+          s.changed.wait(guard, [&] { return stop_ || s.open; });
+        }
+        break;
+      case PortState::kOpen:
+        if (openFlag) {
+          Transfer();
+        } else {
+          driver_->ClosePort();
+        }
+        break;
+    }
+  }
+}
+
+void ComThread::ApplyRequestedSpeed() {
+  const int speed = requestedSpeed_.exchange(-1);
+  if (speed >= 0) driver_->SetComPortSpeed(static_cast<TComPortBaudRate>(speed));
+}
+
+void ComThread::OpenSelectedPort() {
+  LinkState& s = State();
+  std::uint64_t clearsBefore = 0;
+  {
+    std::lock_guard guard(s.lock);
+    driver_->SetComPort(s.port);
+    driver_->SetDevicePath(s.device);
+    clearsBefore = s.clears;
+  }
+  if (driver_->OpenPort()) return;
+
+  const std::string detail = driver_->LastError();
+  handover_.RunOnMainThread([&] {
+    if (OnOpenError) OnOpenError(this, kOpenErrorText, detail);
+  });
+  // Trying again at once would put the next message up before the operator
+  // could reach STOP.
+  std::unique_lock guard(s.lock);
+  s.changed.wait_for(guard, openRetryPause_,
+                     [&] { return stop_ || !s.open || s.clears != clearsBefore; });
+}
+
+void ComThread::Transfer() {
+  // Whether the whole text went out is not looked at: the unit's reply, or
+  // its absence, tells the handler.
+  if (const std::optional<std::string> text = TakeOutgoingText()) driver_->WriteText(*text);
+
+  if (!IncomingEmpty()) {
+    // Received bytes wait in the port's queue until the main thread has
+    // taken the last piece; sleep until something changes.
+    LinkState& s = State();
+    std::unique_lock guard(s.lock);
+    s.changed.wait(guard, [&] {
+      return stop_ || s.incoming.empty() || !s.outgoing.empty() || !s.open || requestedSpeed_ >= 0;
+    });
+    return;
+  }
+
+  const std::uint32_t count = driver_->ReadBytes(readBuffer_.data(), readBuffer_.size());
+  if (count == 0) return;
+  // The text ends at the first NUL; what follows it in this read is dropped.
+  const auto* begin = readBuffer_.data();
+  const auto* end = std::find(begin, begin + count, std::uint8_t{0});
+  StoreIncoming(std::string(begin, end));
+  handover_.RunOnMainThread([this] {
+    if (OnIncoming) OnIncoming(this);
+  });
+}

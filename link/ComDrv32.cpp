@@ -253,6 +253,14 @@ std::uint32_t TCommPortDriver::ReadBytes(std::uint8_t* Buffer, std::uint32_t Max
   return read;
 }
 
+void TCommPortDriver::WaitForInput(std::uint32_t MaxMs) {
+  if (PortOpen()) backend_->WaitInputOrWake(MaxMs);
+}
+
+void TCommPortDriver::InterruptWait() {
+  backend_->Wake();
+}
+
 void TCommPortDriver::PollTimerTick() {
   // The hold is checked first: on Windows this may run on the component's
   // thread while another thread uses the port under a hold.

@@ -181,6 +181,14 @@ class TCommPortDriver {
   // pass without a new byte; returns the bytes read (0 when closed).
   std::uint32_t ReadBytes(std::uint8_t* Buffer, std::uint32_t Max);
 
+  // Blocks until input may be waiting, InterruptWait() is called or MaxMs
+  // milliseconds pass; returns at once when closed. For a user that has
+  // nothing to do until the line or its own state changes.
+  void WaitForInput(std::uint32_t MaxMs);
+  // Ends a WaitForInput in progress, or the next one if none is. The one
+  // operation that may be called from any thread.
+  void InterruptWait();
+
   // One timer poll: reads nothing unless the port is open, the poll timer
   // runs and no hold is placed.
   void PollTimerTick();

@@ -34,8 +34,8 @@ struct QueueCounts {
   std::uint32_t output = 0;  // bytes written and not yet sent
 };
 
-// Every operation but DeviceNameFor, Open, IsOpen, AttachTimer and LastError
-// is only called while the port is open.
+// Every operation but DeviceNameFor, Open, IsOpen, Wake, AttachTimer and
+// LastError is only called while the port is open.
 class SerialBackend {
  public:
   virtual ~SerialBackend() = default;
@@ -68,6 +68,11 @@ class SerialBackend {
   // the device has gone away, they sleep for `maxMs` instead.
   virtual void WaitInput(std::uint32_t maxMs) = 0;
   virtual void WaitOutput(std::uint32_t maxMs) = 0;
+  // As WaitInput, but Wake() ends it too. Wake() may be called from any
+  // thread at any time, also while closed; a wake that comes while nobody
+  // waits ends the next wait at once.
+  virtual void WaitInputOrWake(std::uint32_t maxMs) = 0;
+  virtual void Wake() = 0;
 
   // The polling timer. `onTick` is called on the thread that made the
   // backend; a backend without timers of its own leaves the ticking to the

@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -82,7 +83,21 @@ void SleepMs(std::uint32_t ms) {
 
 class PosixBackend final : public SerialBackend {
  public:
-  ~PosixBackend() override { Close(); }
+  PosixBackend() {
+    int fds[2];
+    if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
+      wakeRead_ = fds[0];
+      wakeWrite_ = fds[1];
+    } else {
+      lastError_ = ErrnoText("wake pipe");  // waits then last a millisecond at most
+    }
+  }
+
+  ~PosixBackend() override {
+    Close();
+    if (wakeRead_ >= 0) ::close(wakeRead_);
+    if (wakeWrite_ >= 0) ::close(wakeWrite_);
+  }
 
   std::string DeviceNameFor(TComPortNumber port) const override {
     const int number = static_cast<int>(port) + 1;
@@ -229,10 +244,29 @@ class PosixBackend final : public SerialBackend {
   }
 
   void WaitInput(std::uint32_t maxMs) override {
-    Wait(POLLIN, maxMs);
+    Wait(POLLIN, maxMs, false);
   }
   void WaitOutput(std::uint32_t maxMs) override {
-    Wait(POLLOUT, maxMs);
+    Wait(POLLOUT, maxMs, false);
+  }
+
+  void WaitInputOrWake(std::uint32_t maxMs) override {
+    if (wakeRead_ < 0) {
+      Wait(POLLIN, std::min<std::uint32_t>(maxMs, 1), false);
+      return;
+    }
+    Wait(POLLIN, maxMs, true);
+    // Empty the pipe: every wake so far has been seen. A full pipe already
+    // holds a wake, so a failing write in Wake() loses nothing.
+    char drain[64];
+    while (::read(wakeRead_, drain, sizeof drain) > 0) {
+    }
+  }
+
+  void Wake() override {
+    if (wakeWrite_ < 0) return;
+    const char byte = 1;
+    (void)::write(wakeWrite_, &byte, 1);  // EAGAIN: a wake is already waiting
   }
 
   // The owner drives the poll through TCommPortDriver::PollTimerTick.
@@ -297,28 +331,36 @@ class PosixBackend final : public SerialBackend {
     gone_ = true;
   }
 
-  void Wait(short event, std::uint32_t maxMs) {
-    if (gone_) {
-      // poll would report the hang-up at once for ever; sleep instead.
+  // Waits for `event` on the port, and for a wake when `wakeable`.
+  void Wait(short event, std::uint32_t maxMs, bool wakeable) {
+    pollfd entries[2] = {{fd_, event, 0}, {wakeRead_, POLLIN, 0}};
+    // A gone device would report its hang-up at once for ever: leave it out
+    // and sleep, unless a wake can end the sleep.
+    pollfd* first = gone_ ? &entries[1] : &entries[0];
+    const nfds_t count = (gone_ ? 0 : 1) + (wakeable ? 1 : 0);
+    if (count == 0) {
       SleepMs(maxMs);
       return;
     }
-    pollfd entry{fd_, event, 0};
-    const int ready = ::poll(&entry, 1, PollTimeout(maxMs));
-    if (ready <= 0) return;  // time is up, or a signal: the caller looks again
-    if ((entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    const int ready = ::poll(first, count, PollTimeout(maxMs));
+    if (ready <= 0 || gone_) return;  // time is up, a signal, or a wake
+    const short revents = entries[0].revents;
+    if ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
       errno = EIO;
       NoteGone("poll");
-      if ((entry.revents & event) == 0) SleepMs(maxMs);
+      const bool woken = wakeable && (entries[1].revents & POLLIN) != 0;
+      if ((revents & event) == 0 && !woken) Wait(event, maxMs, wakeable);  // now without the port
       return;
     }
     // Writable by the kernel's measure while the caller found no room by the
     // component's measure: the line drains at its own pace, so look again in
     // a millisecond rather than at once.
-    if (event == POLLOUT) SleepMs(std::min<std::uint32_t>(maxMs, 1));
+    if (event == POLLOUT && (revents & POLLOUT) != 0) SleepMs(std::min<std::uint32_t>(maxMs, 1));
   }
 
   int fd_ = -1;
+  int wakeRead_ = -1;  // a byte in this pipe ends WaitInputOrWake
+  int wakeWrite_ = -1;
   bool gone_ = false;  // hung up or failed; cleared by the next Open
   std::string lastError_;
 };

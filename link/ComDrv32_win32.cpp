@@ -57,6 +57,8 @@ class Win32Backend final : public SerialBackend {
  public:
   Win32Backend() {
     QueryPlatform(platformLabel_, platformVersion_);
+    wakeEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);  // auto-reset
+    if (wakeEvent_ == nullptr) lastError_ = SystemErrorText("wake event", GetLastError());
     const HINSTANCE instance = GetModuleHandleA(nullptr);
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = &Win32Backend::WindowProc;
@@ -76,6 +78,7 @@ class Win32Backend final : public SerialBackend {
   ~Win32Backend() override {
     Close();
     if (window_ != nullptr) DestroyWindow(window_);
+    if (wakeEvent_ != nullptr) CloseHandle(wakeEvent_);
   }
 
   std::string DeviceNameFor(TComPortNumber port) const override {
@@ -219,6 +222,19 @@ class Win32Backend final : public SerialBackend {
   void WaitInput(std::uint32_t maxMs) override { Sleep(gone_ ? maxMs : 1); }
   void WaitOutput(std::uint32_t maxMs) override { Sleep(gone_ ? maxMs : 1); }
 
+  void WaitInputOrWake(std::uint32_t maxMs) override {
+    const DWORD wait = gone_ ? maxMs : 1;
+    if (wakeEvent_ == nullptr) {
+      Sleep(wait);
+    } else {
+      (void)WaitForSingleObject(wakeEvent_, wait);  // signalled or timed out: either way, return
+    }
+  }
+
+  void Wake() override {
+    if (wakeEvent_ != nullptr) (void)SetEvent(wakeEvent_);  // fails only with a bad handle
+  }
+
   void AttachTimer(std::function<void()> onTick) override { onTick_ = std::move(onTick); }
 
   // The window belongs to the thread that made the component; from any other
@@ -256,6 +272,7 @@ class Win32Backend final : public SerialBackend {
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   HWND window_ = nullptr;
+  HANDLE wakeEvent_ = nullptr;
   std::function<void()> onTick_;
   std::string platformLabel_;
   std::uint32_t platformVersion_ = 0;

@@ -20,6 +20,9 @@ struct LinkState {
   bool open = false;
   std::string outgoing;
   std::string incoming;
+  // The running thread's port component, woken out of its idle wait by
+  // every change the thread must act on.
+  TCommPortDriver* idleDriver = nullptr;
   // How often the open flag was cleared: a pause after a failed open ends
   // when the operator stopped in between, even if a new run set it again.
   std::uint64_t clears = 0;
@@ -29,6 +32,16 @@ LinkState& State() {
   static LinkState state;
   return state;
 }
+
+// Called with the lock held.
+void WakeThread(LinkState& s) {
+  s.changed.notify_all();
+  if (s.idleDriver != nullptr) s.idleDriver->InterruptWait();
+}
+
+// The longest the thread sleeps between idle cycles of an open port. Every
+// change it must act on ends the sleep at once, so this is only a bound.
+constexpr std::uint32_t kIdleWaitMs = 1000;
 
 std::optional<std::string> TakeOutgoingText() {
   LinkState& s = State();
@@ -90,7 +103,7 @@ void SetLinkOpen(bool flag) {
   std::lock_guard guard(s.lock);
   s.open = flag;
   if (!flag) ++s.clears;
-  s.changed.notify_all();
+  WakeThread(s);
 }
 
 bool LinkOpen() {
@@ -103,7 +116,7 @@ void PutOutgoing(std::string text) {
   LinkState& s = State();
   std::lock_guard guard(s.lock);
   s.outgoing = std::move(text);
-  s.changed.notify_all();
+  WakeThread(s);
 }
 
 std::string TakeIncoming() {
@@ -125,6 +138,11 @@ ComThread::ComThread(platform::MainThreadHandover& handover,
   // Reads take only what is already there; a cycle lasts about a tick.
   driver_->SetInputTimeout(0);
   driver_->SetComPortPollingDelay(65535);
+  {
+    LinkState& s = State();
+    std::lock_guard guard(s.lock);
+    s.idleDriver = driver_.get();
+  }
   thread_ = std::thread([this] { Execute(); });
 }
 
@@ -133,6 +151,11 @@ ComThread::~ComThread() {
   Wake();
   handover_.Close();
   thread_.join();
+  {
+    LinkState& s = State();
+    std::lock_guard guard(s.lock);
+    s.idleDriver = nullptr;
+  }
   driver_->ClosePort();
 }
 
@@ -154,7 +177,7 @@ void ComThread::Wake() {
   // wait, so the wake-up cannot be lost.
   LinkState& s = State();
   std::lock_guard guard(s.lock);
-  s.changed.notify_all();
+  WakeThread(s);
 }
 
 void ComThread::Execute() {
@@ -227,7 +250,12 @@ void ComThread::Transfer() {
   }
 
   const std::uint32_t count = driver_->ReadBytes(readBuffer_.data(), readBuffer_.size());
-  if (count == 0) return;
+  if (count == 0) {
+    // Nothing came: rather than start the next cycle at once, sleep until
+    // the line or the link state has something for the thread.
+    driver_->WaitForInput(kIdleWaitMs);
+    return;
+  }
   // The text ends at the first NUL; what follows it in this read is dropped.
   const auto* begin = readBuffer_.data();
   const auto* end = std::find(begin, begin + count, std::uint8_t{0});

@@ -9,7 +9,8 @@
 // reads what arrives (at most 100 bytes at a time, while nothing received
 // waits to be taken) and has the main thread run OnIncoming for each piece,
 // waiting until it has returned. So a receiver never overlaps a step of the
-// run on the main thread.
+// run on the main thread. With nothing to do the thread sleeps until the
+// line or the link state changes.
 
 #include <array>
 #include <atomic>

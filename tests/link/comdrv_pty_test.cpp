@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -110,6 +111,33 @@ TEST_F(PtyDriverTest, OtherSideGoneReadAndWriteReturnWhatTheyHave) {
   EXPECT_NE(driver.LastError(), "");
   driver.ClosePort();
   EXPECT_FALSE(driver.OpenPort());  // the device is gone for good
+}
+
+// A wait without end: if it is not ended as it should be, the test hangs and
+// the test command's time-out reports it.
+constexpr std::uint32_t kForever = UINT32_MAX;
+
+TEST_F(PtyDriverTest, WaitForInputEndsWhenInputArrivesOrAnotherThreadInterrupts) {
+  std::thread other([&] { driver.InterruptWait(); });
+  driver.WaitForInput(kForever);
+  other.join();
+
+  driver.InterruptWait();  // before the wait: it ends the next one
+  driver.WaitForInput(kForever);
+
+  other = std::thread([&] { pty.Send("x"); });
+  driver.WaitForInput(kForever);
+  other.join();
+  EXPECT_TRUE(WaitWaiting(1));
+}
+
+TEST_F(PtyDriverTest, WaitForInputWithTheOtherSideGoneStillEndsWhenInterrupted) {
+  pty.CloseMaster();
+  driver.SetInputTimeout(0);
+  EXPECT_EQ(Read(1), "");  // learns that the device is gone
+  std::thread other([&] { driver.InterruptWait(); });
+  driver.WaitForInput(kForever);
+  other.join();
 }
 
 TEST(PortDevice, PortNumberNamesTheEnvironmentsDeviceElseTtyS) {

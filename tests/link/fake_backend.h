@@ -35,6 +35,7 @@ struct FakeLine {
   bool openable = true;
   std::vector<std::string> calls;  // what the component asked of the backend, in order
   comdrv::LineSettings lastSettings;
+  int wakes = 0;
 
   void Deliver() {
     for (auto it = arrivals.begin(); it != arrivals.end() && it->first <= now;) {
@@ -114,6 +115,14 @@ class FakeBackend final : public comdrv::SerialBackend {
     }
     line_->now = until;
   }
+  void WaitInputOrWake(std::uint32_t maxMs) override {
+    if (line_->wakes > 0) {
+      line_->wakes = 0;
+      return;
+    }
+    WaitInput(maxMs);
+  }
+  void Wake() override { ++line_->wakes; }
   void AttachTimer(std::function<void()>) override {}
   void StartTimer(std::uint16_t periodMs) override {
     line_->calls.push_back("timer " + std::to_string(periodMs));

@@ -108,7 +108,9 @@ class Server {
   void ScheduleOutput(std::int64_t now);
   void WriteDue(std::int64_t now);
   bool ReadTerminal(std::int64_t now);  // false when the updater closed
-  void DrainInotify();
+  // Follows the opens and closes of the terminal; false when the program
+  // should end.
+  bool FollowOpens(std::int64_t now);
 
   const ProgramOptions& options_;
   Unit& unit_;
@@ -118,6 +120,7 @@ class Server {
   std::string slave_path_;
 
   bool connected_ = false;
+  int open_files_ = 0;  // opens of the terminal not yet closed
   bool write_blocked_ = false;
   std::deque<TimedByte> inbox_;
   std::deque<TimedByte> outbox_;
@@ -149,7 +152,7 @@ bool Server::Open() {
     if (tcsetattr(master_.get(), TCSANOW, &settings) != 0) Warn("cannot make the terminal raw");
   }
   inotify_.Reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-  if (inotify_.get() >= 0 && inotify_add_watch(inotify_.get(), name, IN_OPEN) < 0) {
+  if (inotify_.get() >= 0 && inotify_add_watch(inotify_.get(), name, IN_OPEN | IN_CLOSE) < 0) {
     inotify_.Close();
   }
   if (inotify_.get() < 0) {
@@ -195,7 +198,7 @@ bool Server::Disconnect() {
   rx_pacer_.Reset();
   tx_pacer_.Reset();
   write_blocked_ = false;
-  connected_ = inotify_.get() < 0;
+  connected_ = false;
   return true;
 }
 
@@ -265,9 +268,22 @@ bool Server::ReadTerminal(std::int64_t now) {
   }
 }
 
-void Server::DrainInotify() {
+bool Server::FollowOpens(std::int64_t now) {
+  // Counting opens and closes, rather than waiting for the hang-up on the
+  // master, also sees an updater that closes and opens again at once.
   alignas(inotify_event) char buffer[4096];
-  while (read(inotify_.get(), buffer, sizeof buffer) > 0) {
+  for (;;) {
+    const ssize_t n = read(inotify_.get(), buffer, sizeof buffer);
+    if (n <= 0) return true;
+    for (ssize_t at = 0; at < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      if (event->mask & IN_OPEN) {
+        if (++open_files_ == 1) Connect(now);
+      } else if ((event->mask & IN_CLOSE) && open_files_ > 0) {
+        if (--open_files_ == 0 && !Disconnect()) return false;
+      }
+    }
   }
 }
 
@@ -297,13 +313,13 @@ std::string Server::Run() {
     pollfd fds[3] = {};
     nfds_t count = 0;
     fds[count++] = pollfd{signals_.get(), POLLIN, 0};
-    const nfds_t master_slot = count;
+    const nfds_t master_slot = connected_ ? count : 3;
     if (connected_) {
       fds[count++] =
           pollfd{master_.get(), static_cast<short>(POLLIN | (write_blocked_ ? POLLOUT : 0)), 0};
     }
     const nfds_t inotify_slot = count;
-    if (!connected_ && inotify_.get() >= 0) fds[count++] = pollfd{inotify_.get(), POLLIN, 0};
+    if (inotify_.get() >= 0) fds[count++] = pollfd{inotify_.get(), POLLIN, 0};
 
     timespec timeout{};
     timespec* timeout_ptr = nullptr;
@@ -319,25 +335,24 @@ std::string Server::Run() {
     }
     now = NowNs();
     if (fds[0].revents & POLLIN) return "signal";
-    if (connected_) {
+    bool hung_up = false;
+    if (master_slot < count) {
       const short revents = fds[master_slot].revents;
       if (revents & POLLOUT) write_blocked_ = false;
-      bool open = true;
-      if (revents & (POLLIN | POLLHUP | POLLERR)) open = ReadTerminal(now);
-      if (!open || (revents & (POLLHUP | POLLERR))) {
+      if (revents & (POLLIN | POLLHUP | POLLERR)) hung_up = !ReadTerminal(now);
+      hung_up = hung_up || (revents & (POLLHUP | POLLERR)) != 0;
+    }
+    if (inotify_.get() >= 0) {
+      if ((fds[inotify_slot].revents & POLLIN) && !FollowOpens(now)) return "updater-closed";
+      // The close is queued before the hang-up shows, so a terminal that is
+      // still hung up now, yet counted open, means events were lost.
+      if (hung_up && connected_ && SlaveHungUp()) {
+        open_files_ = 0;
         if (!Disconnect()) return "updater-closed";
-        continue;
       }
-    } else if (inotify_.get() >= 0) {
-      if (fds[inotify_slot].revents & POLLIN) {
-        DrainInotify();
-        if (!SlaveHungUp()) {
-          Connect(now);
-        } else if (!Disconnect()) {
-          return "updater-closed";  // opened and closed again before we looked
-        }
-      }
-    } else if (!SlaveHungUp()) {
+    } else if (hung_up) {
+      if (!Disconnect()) return "updater-closed";
+    } else if (!connected_ && !SlaveHungUp()) {
       Connect(now);
     }
   }

@@ -71,6 +71,20 @@ TEST_F(PtyDriverTest, OtherSettingsReachTheLineAndRefusedOnesAreReadBack) {
   EXPECT_NE(driver.LastError(), "");
 }
 
+TEST_F(PtyDriverTest, SpeedWithoutATermiosCodeKeepsTheLineSpeedAndSaysSo) {
+  for (TComPortBaudRate speed : {br14400, br56000}) {
+    driver.ClosePort();
+    driver.SetComPortSpeed(br57600);
+    ASSERT_TRUE(driver.OpenPort());
+    ASSERT_EQ(driver.LastError(), "");  // a successful open starts without one
+    driver.SetComPortSpeed(speed);
+    const termios tio = pty.SlaveSettings();
+    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B57600));
+    EXPECT_NE(driver.LastError().find(std::to_string(BaudRateValue(speed))), std::string::npos)
+        << driver.LastError();
+  }
+}
+
 TEST_F(PtyDriverTest, SpeedChangeOnOpenPortDiscardsBytesNotYetRead) {
   pty.Send("stale");
   ASSERT_TRUE(WaitWaiting(5));

@@ -186,14 +186,17 @@ TGestionnaire* TMainFich::BusyHandler() const {
 
 // --- component skipping ---
 
+// The handlers take blanks between the letter and the component digit
+// ("P 2 keyb2.hex" programs bank 2), so skipping must recognise the same
+// forms: a line that only matched without blanks would still program a
+// component the technician deselected.
 void TMainFich::SkipComponent(int component, const char* reason) {
   const char digit = HexDigit(component);
   for (std::string& line : Script) {
     const std::string text = Trim(line);
-    if (text.size() >= 2 && (text[0] == 'P' || text[0] == 'V' || text[0] == 'F') &&
-        text[1] == digit) {
-      line = "NP";
-    }
+    if (text.empty() || (text[0] != 'P' && text[0] != 'V' && text[0] != 'F')) continue;
+    const std::string rest = TrimLeft(std::string_view(text).substr(1));
+    if (!rest.empty() && rest[0] == digit) line = "NP";
   }
   Record.Skipped.push_back({component, reason});
 }

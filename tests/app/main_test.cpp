@@ -204,7 +204,7 @@ TEST_F(RunLoop, ScriptProgressCountsLinesWithoutRemAndStepsPerInstruction) {
 }
 
 TEST_F(RunLoop, ManualModeTurnsUnselectedComponentLinesIntoNP) {
-  Make("P5 prom2.eff\n  V5 0101\nF5\nP4 prom1.eff\nprompt x\n");
+  Make("P5 prom2.eff\n  V5 0101\nF 5\nP\t4 prom1.eff\nprompt x\n");
   main_->CompSel.CBProm2.Checked = false;
   main_->CompSel.CBProm1.Checked = false;
   RunToEnd();

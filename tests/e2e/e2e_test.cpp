@@ -1,0 +1,224 @@
+// qsr470-update against qsr470-unitsim over a pseudo-terminal, both run as
+// the programs they are. The unit's end report tells whether a run that
+// said it completed really updated the unit.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "hex/hex.h"
+#include "json.h"
+#include "platform/files.h"
+#include "process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using e2e::Json;
+
+const std::string kUpdater = QSR470_UPDATE_BIN;
+const std::string kUnit = QSR470_UNITSIM_BIN;
+const std::string kExamples = std::string(QSR470_EXAMPLES_DIR) + "/";
+constexpr auto kRunDeadline = 300s;  // generous: sanitizer builds are slow
+
+std::string ImageSum(const std::string& file, std::uint16_t first, std::uint16_t last) {
+  std::vector<std::string> lines;
+  EXPECT_EQ(platform::ReadTextLines(kExamples + file, lines), platform::ReadStatus::kOk);
+  return WordToHex(HexFileChecksum(lines, first, last));
+}
+
+Json ReadJson(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return Json::Parse(text.str());
+}
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("qsr470-e2e-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  void StartUnit(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {kUnit, "--report", (dir_ / "unit.json").string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    ASSERT_TRUE(unit_.Start(args));
+    ASSERT_TRUE(unit_.ReadLine(tty_, 30s)) << unit_.Err();
+  }
+
+  void StartUpdater(const std::vector<std::string>& extra, const std::string& cwd = "") {
+    std::vector<std::string> args = {
+        kUpdater, "--device", tty_, "--files", kExamples, "--report", (dir_ / "run.json").string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    ASSERT_TRUE(updater_.Start(args, cwd));
+  }
+
+  int RunUpdater(const std::vector<std::string>& extra, const std::string& cwd = "") {
+    StartUpdater(extra, cwd);
+    return updater_.Wait(kRunDeadline);
+  }
+
+  // The unit ends when the updater lets go of the line, then writes its report.
+  Json UnitReport() {
+    EXPECT_EQ(unit_.Wait(60s), 0) << unit_.Err();
+    return ReadJson(dir_ / "unit.json");
+  }
+  Json RunReport() { return ReadJson(dir_ / "run.json"); }
+
+  fs::path dir_;
+  std::string tty_;
+  e2e::Process unit_;
+  e2e::Process updater_;
+};
+
+TEST_F(EndToEnd, SampleScriptCompletesAndTheUnitHoldsWhatTheFilesSay) {
+  StartUnit();
+  ASSERT_EQ(RunUpdater({kExamples + "script.ini"}), 0) << updater_.Err();
+  const std::string done =
+      "Program operation completed\nClick on button START to begin program operation\n";
+  EXPECT_EQ(updater_.Out().substr(updater_.Out().size() - done.size()), done);
+  EXPECT_EQ(updater_.Err(), "");
+
+  const Json unit = UnitReport();
+  ASSERT_FALSE(unit.IsNull());
+  EXPECT_EQ(unit["boot"]["sum"].Str(), ImageSum("boot.hex", 0x4000, 0x5FFF));
+  EXPECT_EQ(unit["banks"][0]["sum"].Str(), ImageSum("keyb0.hex", 0x0000, 0x7FFF));
+  for (std::size_t bank = 1; bank <= 3; ++bank) {
+    EXPECT_EQ(unit["banks"][bank]["sum"].Str(),
+              ImageSum("keyb" + std::to_string(bank) + ".hex", 0x8000, 0xFFFF));
+  }
+  EXPECT_EQ(unit["versions"][0].Str(), "0105");
+  EXPECT_EQ(unit["versions"][4].Str(), "0210");
+  EXPECT_EQ(unit["versions"][5].Str(), "0210");
+  EXPECT_EQ(unit["unit_version"].Str(), "0204");
+  EXPECT_EQ(unit["option_text"].Str(), "0001");
+  for (std::size_t prom = 0; prom < 2; ++prom) {
+    EXPECT_EQ(unit["proms"][prom]["erases"].Num(), 1);
+    EXPECT_GT(unit["proms"][prom]["pages_programmed"].Num(), 0);
+  }
+  EXPECT_EQ(unit["counts"]["bad_records"].Num(), 0);
+  EXPECT_EQ(unit["counts"]["failures"].Num(), 0);
+
+  const Json run = RunReport();
+  EXPECT_EQ(run["result"].Str(), "completed");
+  EXPECT_EQ(run["deviceId"].Str(), "A470");
+  EXPECT_EQ(run["lines"][0]["text"].Str(), "SYN");
+}
+
+TEST_F(EndToEnd, ResendsWithinTheBudgetStillComplete) {
+  StartUnit({"--resend-rate", "0.05", "--seed", "7"});
+  ASSERT_EQ(RunUpdater({kExamples + "script.ini"}), 0) << updater_.Err();
+  const Json unit = UnitReport();
+  EXPECT_GT(unit["counts"]["resends"].Num(), 0);
+  EXPECT_EQ(unit["boot"]["sum"].Str(), ImageSum("boot.hex", 0x4000, 0x5FFF));
+  EXPECT_EQ(unit["banks"][2]["sum"].Str(), ImageSum("keyb2.hex", 0x8000, 0xFFFF));
+  int resends = 0;
+  const Json run = RunReport();
+  for (std::size_t i = 0; i < run["lines"].Size(); ++i) {
+    resends += static_cast<int>(run["lines"][i]["resends"].Num());
+  }
+  EXPECT_GT(resends, 0);
+}
+
+TEST_F(EndToEnd, FailureAtAChosenPointStopsWithItsMessage) {
+  StartUnit({"--fail-at", "P1"});
+  EXPECT_EQ(RunUpdater({kExamples + "script.ini"}), 1);
+  const Json run = RunReport();
+  EXPECT_EQ(run["result"].Str(), "error");
+  EXPECT_FALSE(run["error"].Str().empty());
+  EXPECT_EQ(updater_.Err(), run["error"].Str() + "\n");
+  EXPECT_EQ(updater_.Out().find("Program operation completed"), std::string::npos);
+  const Json unit = UnitReport();
+  EXPECT_EQ(unit["banks"][2]["erases"].Num(), 0);  // nothing after the failure
+}
+
+TEST_F(EndToEnd, SlowSpeedMovesThePromTransfersTo19200AndBack) {
+  StartUnit();  // the unit insists on the speed it expects, so a wrong one fails
+  ASSERT_EQ(RunUpdater({"--speed", "slow", kExamples + "script.ini"}), 0) << updater_.Err();
+  const Json unit = UnitReport();
+  EXPECT_EQ(unit["proms"][0]["erases"].Num(), 1);
+  EXPECT_EQ(unit["proms"][1]["erases"].Num(), 1);
+  EXPECT_EQ(unit["listen_baud"].Num(), 57600);
+  const Json& commands = unit["commands"];
+  int slow = 0;
+  for (std::size_t i = 0; i < commands.Size(); ++i) {
+    if (commands[i].Str() == "S4" || commands[i].Str() == "S5") ++slow;
+  }
+  EXPECT_EQ(slow, 2);
+}
+
+TEST_F(EndToEnd, SkippedComponentIsLeftUntouched) {
+  StartUnit();
+  ASSERT_EQ(RunUpdater({"--skip", "prom2", kExamples + "script.ini"}), 0) << updater_.Err();
+  const Json unit = UnitReport();
+  EXPECT_EQ(unit["proms"][0]["erases"].Num(), 1);
+  EXPECT_EQ(unit["proms"][1]["erases"].Num(), 0);
+  EXPECT_EQ(unit["versions"][5].Str(), "0100");
+  EXPECT_EQ(RunReport()["skipped"][0]["component"].Num(), 5);
+}
+
+TEST_F(EndToEnd, AutoModeSkipsWhatTheUnitAlreadyHas) {
+  StartUnit({"--comp-version", "0=0105", "--comp-version", "4=0210"});
+  ASSERT_EQ(RunUpdater({"--mode", "auto", kExamples + "script.ini"}), 0) << updater_.Err();
+  const Json unit = UnitReport();
+  for (std::size_t bank = 0; bank < 4; ++bank)
+    EXPECT_EQ(unit["banks"][bank]["erases"].Num(), 0);
+  EXPECT_EQ(unit["proms"][0]["erases"].Num(), 0);
+  EXPECT_EQ(unit["proms"][1]["erases"].Num(), 1);  // its version differed
+  EXPECT_EQ(unit["boot"]["erases"].Num(), 1);      // the boot has no version
+}
+
+TEST_F(EndToEnd, CtrlCStopsAndFreesThePort) {
+  StartUnit({"--silence-at", "17"});
+  StartUpdater({kExamples + "script.ini"});
+  ASSERT_TRUE(updater_.WaitForOutput("Verify Device Type", 60s)) << updater_.Err();
+  updater_.Signal(SIGINT);
+  EXPECT_EQ(updater_.Wait(60s), 130);
+  EXPECT_EQ(RunReport()["result"].Str(), "stopped");
+  // The unit serves one run and ends when the updater lets go of the line.
+  EXPECT_EQ(UnitReport()["ended_by"].Str(), "updater-closed");
+}
+
+TEST_F(EndToEnd, MissingScriptIsReportedAndNothingIsSent) {
+  StartUnit();
+  const std::string script = (dir_ / "absent.ini").string();
+  EXPECT_EQ(RunUpdater({script}), 1);
+  EXPECT_EQ(updater_.Err(), script + " File not found !!!\n");
+  EXPECT_NE(updater_.Out().find(script + " File not found !!!"), std::string::npos);
+}
+
+TEST_F(EndToEnd, ReadIdRunsReadidIniFromTheCurrentFolder) {
+  StartUnit();
+  ASSERT_EQ(RunUpdater({"--readid"}, kExamples), 0) << updater_.Err();
+  const std::string& out = updater_.Out();
+  EXPECT_NE(out.find("ID Number : 3C"), std::string::npos) << out;
+  EXPECT_NE(out.find("ID Number : 0470A0D3"), std::string::npos) << out;
+  EXPECT_NE(out.find("Program operation completed"), std::string::npos);
+}
+
+TEST(CommandLine, BadUsageExitsTwoAndHelpExitsZero) {
+  e2e::Process p;
+  ASSERT_TRUE(p.Start({kUpdater, "--port", "99"}));
+  EXPECT_EQ(p.Wait(60s), 2);
+  EXPECT_NE(p.Err().find("usage:"), std::string::npos);
+  e2e::Process help;
+  ASSERT_TRUE(help.Start({kUpdater, "--help"}));
+  EXPECT_EQ(help.Wait(60s), 0);
+  EXPECT_NE(help.Out().find("--readid"), std::string::npos);
+}
+
+}  // namespace

@@ -97,7 +97,8 @@ TEST_F(Program, HangUpAtAChosenCommandClosesTheTerminal) {
 
 TEST_F(Program, CallSignAtAnotherSpeedArrivesGarbled) {
   SimProcess sim;
-  ASSERT_TRUE(sim.Start(kProgram, {"--report", Path("report.json")}));
+  // A long first period: the speed must be set well before the call sign.
+  ASSERT_TRUE(sim.Start(kProgram, {"--call-period", "1000", "--report", Path("report.json")}));
   {
     TerminalLink link;
     ASSERT_TRUE(link.Open(sim.slave_path()));

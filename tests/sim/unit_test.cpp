@@ -224,11 +224,23 @@ TEST(GeneralCommands, RepliesOfTheExampleDialogues) {
     std::string reply;
   };
   const Case cases[] = {
-      {"RS", "."},    {"NP", "."},    {"FI", "."},      {"F2", "."}, {"F5", "."},
-      {"D0", ".3C."}, {"D3", ".3C."}, {"T1", ".0100."}, {"Ve", "I"},  // "Verify" is a V line with
-                                                                      // the component "e"
-      {"TA", "I"},    {"P6", "I"},    {"D7", "I"},      {"S0", "I"}, {"Q", "I"},
-      {"%", "I"},     {"\r", "I"},
+      {"RS", "."},
+      {"NP", "."},
+      {"FI", "."},
+      {"F2", "."},
+      {"F5", "."},
+      {"D0", ".3C."},
+      {"D3", ".3C."},
+      {"T1", ".0100."},
+      {"Ve", "I"},  // "Verify" is a V line with
+                    // the component "e"
+      {"TA", "I"},
+      {"P6", "I"},
+      {"D7", "I"},
+      {"S0", "I"},
+      {"Q", "I"},
+      {"%", "I"},
+      {"\r", "I"},
   };
   Dialogue d;
   d.Sync();

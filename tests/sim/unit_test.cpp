@@ -445,3 +445,35 @@ TEST(Faults, PowerOnRestartsTheDialogueAndKeepsTheMemories) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every byte from the line is untrusted: whatever arrives, in whatever state,
+// the unit answers within its vocabulary and reads nothing out of bounds.
+TEST(Robustness, ArbitraryBytesInEveryStateGetOnlyDialogueReplies) {
+  const std::string openers[] = {
+      "", "PB", "P2", "P4", "S5", "V1", "UV", "P4:010010630467\r\n", "P4:01000872FE87\r\n"};
+  std::uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<char>(seed >> 16);
+  };
+  for (const std::string& opener : openers) {
+    for (int round = 0; round < 20; ++round) {
+      Dialogue d;
+      d.Sync();
+      d.Send(opener);
+      std::string noise;
+      for (int k = 0; k < 700; ++k)
+        noise += k % 97 == 0 ? '\n' : next();
+      d.unit.Receive(noise, round % 2 ? sim::kSlowBaud : sim::kFastBaud);
+      d.unit.EndOfText();
+      for (char c : d.Output()) {
+        EXPECT_NE(std::string(".IXR0123456789ABCDEF%\x1B").find(c), std::string::npos)
+            << opener << " replied " << int(c);
+      }
+    }
+  }
+}
+
+}  // namespace

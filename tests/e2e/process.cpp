@@ -106,8 +106,10 @@ bool Process::WaitForOutput(const std::string& text, std::chrono::milliseconds t
   return true;
 }
 
-void Process::Reap(int status) {
+void Process::Reap(int status, const struct rusage& usage) {
   pid_ = -1;
+  cpuSeconds_ = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   if (WIFEXITED(status)) exitCode_ = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) exitCode_ = 128 + WTERMSIG(status);
 }
@@ -123,9 +125,10 @@ int Process::Wait(std::chrono::milliseconds timeout) {
   }
   while (pid_ > 0) {
     int status = 0;
-    const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+    struct rusage usage {};
+    const pid_t done = ::wait4(pid_, &status, WNOHANG, &usage);
     if (done == pid_) {
-      Reap(status);
+      Reap(status, usage);
       break;
     }
     if (Clock::now() >= deadline) return -1;

@@ -3,6 +3,7 @@
 // Child processes for the end-to-end tests: the virtual unit and the updater
 // run as the programs they are, talking over a real pseudo-terminal.
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -32,17 +33,20 @@ class Process {
   void Signal(int signal);
   bool Running() const { return pid_ > 0; }
 
+  // User plus system CPU time of the child, known once it has been waited for.
+  double CpuSeconds() const { return cpuSeconds_; }
   const std::string& Out() const { return out_; }
   const std::string& Err() const { return err_; }
 
  private:
   bool Pump(std::chrono::milliseconds timeout);  // false when nothing more can come
-  void Reap(int status);
+  void Reap(int status, const struct rusage& usage);
 
   pid_t pid_ = -1;
   int outFd_ = -1;
   int errFd_ = -1;
   int exitCode_ = -1;
+  double cpuSeconds_ = 0;
   std::string out_;
   std::string err_;
   std::size_t lineStart_ = 0;

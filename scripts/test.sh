@@ -43,6 +43,19 @@ echo "== Windows cross build =="
 configure_and_build build-mingw -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 
+echo "== Windows build under wine =="
+# The cross-built updater must start on Windows and read its own version
+# resource; wine stands in for Windows here.
+version=$(sed -n 's/^project(qsr470 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+export WINEPREFIX="$PWD/build-mingw/wineprefix" WINEDEBUG=-all
+said=$(timeout 600 wine build-mingw/app/cli/qsr470-update.exe --version 2>/dev/null | tr -d '\r' || true)
+if [[ "$said" == "qsr470-update $version" ]]; then
+  echo "wine: qsr470-update.exe --version: $said"
+else
+  echo "wine: qsr470-update.exe --version said '$said', expected 'qsr470-update $version'" >&2
+  status=1
+fi
+
 if [[ $status -ne 0 ]]; then
   echo "TESTS FAILED" >&2
 fi

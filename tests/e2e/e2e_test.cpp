@@ -210,6 +210,24 @@ TEST_F(EndToEnd, ReadIdRunsReadidIniFromTheCurrentFolder) {
   EXPECT_NE(out.find("Program operation completed"), std::string::npos);
 }
 
+TEST(CommandLine, PortThatCannotBeOpenedIsReportedOncePerAttemptUntilStopped) {
+  e2e::Process p;
+  ASSERT_TRUE(p.Start({kUpdater, "--device", "/nonexistent/qsr470-tty", kExamples + "script.ini"}));
+  // The thread pauses a second after each report, so two take at least that.
+  auto reports = [&p] {
+    int n = 0;
+    for (auto at = p.Err().find("Error while opening "); at != std::string::npos;
+         at = p.Err().find("Error while opening ", at + 1)) {
+      ++n;
+    }
+    return n;
+  };
+  ASSERT_TRUE(p.WaitFor([&] { return reports() >= 2; }, 60s)) << p.Err();
+  p.Signal(SIGINT);
+  EXPECT_EQ(p.Wait(60s), 130);
+  EXPECT_NE(p.Out().find("Start the device while pushing the ENTER button"), std::string::npos);
+}
+
 TEST(CommandLine, BadUsageExitsTwoAndHelpExitsZero) {
   e2e::Process p;
   ASSERT_TRUE(p.Start({kUpdater, "--port", "99"}));

@@ -96,12 +96,18 @@ bool Process::ReadLine(std::string& line, std::chrono::milliseconds timeout) {
   }
 }
 
-bool Process::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
+bool Process::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout,
+                            bool onStderr) {
+  const std::string& seen = onStderr ? err_ : out_;
+  return WaitFor([&] { return seen.find(text) != std::string::npos; }, timeout);
+}
+
+bool Process::WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
-  while (out_.find(text) == std::string::npos) {
+  while (!done()) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0 || !Pump(left)) return out_.find(text) != std::string::npos;
+    if (left.count() <= 0 || !Pump(left)) return done();
   }
   return true;
 }

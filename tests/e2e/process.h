@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,12 @@ class Process {
   // Waits for the end; collects all output. Returns the exit code, 128 + n
   // for signal n, or -1 when the deadline passed first.
   int Wait(std::chrono::milliseconds timeout);
-  // Waits until stdout holds `text` (or the process ends or time runs out).
-  bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout);
+  // Waits until stdout (or stderr) holds `text`, the process ends or time
+  // runs out.
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout,
+                     bool onStderr = false);
+  // Collects output until `done` holds, the process ends or time runs out.
+  bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
   void Signal(int signal);
   bool Running() const { return pid_ > 0; }
 

@@ -247,6 +247,11 @@ std::uint32_t TCommPortDriver::ReadBytes(std::uint8_t* Buffer, std::uint32_t Max
         continue;
       }
     }
+    // With no time-out the caller wants only what already waits: once that
+    // is taken, waiting for the tick to move would add up to a millisecond
+    // to every reply of a stop-and-wait dialogue, for bytes that are joined
+    // with the next piece anyway.
+    if (inputTimeout_ == 0 && read > 0) break;
     if (TimedOut(mark, inputTimeout_)) break;
     backend_->WaitInput(TimeLeft(mark, inputTimeout_));
   }

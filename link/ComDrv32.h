@@ -178,7 +178,9 @@ class TCommPortDriver {
   // True when every byte was written; an empty text is written at once.
   bool WriteText(const std::string& Text);
   // Reads what arrives until Max bytes are read or InputTimeout milliseconds
-  // pass without a new byte; returns the bytes read (0 when closed).
+  // pass without a new byte; returns the bytes read (0 when closed). With
+  // InputTimeout 0 it returns what already waits, or waits for the tick to
+  // move when nothing does.
   std::uint32_t ReadBytes(std::uint8_t* Buffer, std::uint32_t Max);
 
   // Blocks until input may be waiting, InterruptWait() is called or MaxMs

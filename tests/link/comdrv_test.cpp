@@ -243,6 +243,7 @@ TEST_F(DriverTest, ReadWithTimeoutZeroReturnsAsSoonAsTheTickMoves) {
   EXPECT_EQ(line->now, 1001u);
   line->arrivals.emplace(1001, "xyz");
   EXPECT_EQ(Read(100), "xyz");
+  EXPECT_EQ(line->now, 1001u);  // what waited is handed back without waiting for the tick
 }
 
 TEST_F(DriverTest, ReadStopsAtTheMaximumAndLeavesTheRest) {

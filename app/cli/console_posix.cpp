@@ -8,19 +8,21 @@
 #include <utility>
 
 #include "app/cli/console.h"
+#include "app/cli/interrupt_hook.h"
 
 void WatchInterrupt(std::function<void()> onInterrupt) {
+  TheInterruptHook().Set(std::move(onInterrupt));
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
   // Blocked here, the signals stay blocked in every thread started later.
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  std::thread([set, onInterrupt = std::move(onInterrupt)] {
+  std::thread([set] {
     for (;;) {
       int signal = 0;
       if (sigwait(&set, &signal) != 0) return;
-      onInterrupt();
+      TheInterruptHook().Call();
     }
   }).detach();  // lives until the process exits; it owns nothing
 }

@@ -8,24 +8,20 @@
 #include <utility>
 
 #include "app/cli/console.h"
+#include "app/cli/interrupt_hook.h"
 
 namespace {
 
-std::function<void()>& Handler() {
-  static std::function<void()> handler;
-  return handler;
-}
-
 BOOL WINAPI OnConsoleControl(DWORD type) {
   if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
-  if (Handler()) Handler()();
+  TheInterruptHook().Call();
   return TRUE;
 }
 
 }  // namespace
 
 void WatchInterrupt(std::function<void()> onInterrupt) {
-  Handler() = std::move(onInterrupt);
+  TheInterruptHook().Set(std::move(onInterrupt));
   // Without the handler Ctrl-C would end the process with the port still
   // claimed by a thread that never ran its clean-up.
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);

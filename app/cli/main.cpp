@@ -138,6 +138,11 @@ int Run(const CliOptions& options) {
     if (exitCode == kExitCompleted) exitCode = kExitError;
   }
   main.Close();
+  // The queue the interrupt wakes goes with this function. Closing it first
+  // releases an interrupt that is waiting to be run, which would otherwise
+  // hold the hook.
+  queue.Close();
+  StopWatchingInterrupt();
   return exitCode;
 }
 

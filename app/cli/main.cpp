@@ -128,6 +128,8 @@ int Run(const CliOptions& options) {
       break;
     }
   }
+  // The bars end with the run; closing the window below must not draw them.
+  main.OnChanged = {};
   progress.Clear();
 
   context.endTime = UtcNowIso8601();

@@ -1,0 +1,4 @@
+#pragma once
+
+// Resource numbers shared by updater.rc and the code.
+#define IDI_UPDATER 1

@@ -80,6 +80,15 @@ else
   status=1
 fi
 
+# The window program must come up on a display and end with status 0 when
+# its window is closed.
+if timeout 300 xvfb-run -a bash app/win32/wine_smoke.sh build-mingw/app/win32/QSR470Updater.exe; then
+  echo "wine: QSR470Updater.exe opened its window and closed cleanly"
+else
+  echo "wine: QSR470Updater.exe did not open and close its window cleanly" >&2
+  status=1
+fi
+
 if [[ $status -ne 0 ]]; then
   echo "TESTS FAILED" >&2
 fi

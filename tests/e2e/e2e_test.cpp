@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -31,6 +32,46 @@ std::string ImageSum(const std::string& file, std::uint16_t first, std::uint16_t
   std::vector<std::string> lines;
   EXPECT_EQ(platform::ReadTextLines(kExamples + file, lines), platform::ReadStatus::kOk);
   return WordToHex(HexFileChecksum(lines, first, last));
+}
+
+// What a PROM must hold after its Effect file: the file's own verify shifts,
+// whose expected TDO is the page read back, last byte shifted first.
+struct PromPages {
+  std::size_t address = 0;
+  std::vector<std::uint8_t> bytes;
+};
+
+PromPages ExpectedPromPages(const std::string& file) {
+  std::vector<std::string> lines;
+  EXPECT_EQ(platform::ReadTextLines(kExamples + file, lines), platform::ReadStatus::kOk);
+  PromPages pages;
+  std::string address;
+  for (const std::string& line : lines) {
+    if (line.rfind("SDR 16 TDI (", 0) == 0) address = line.substr(12, 4);
+    if (line == "SIR 8 TDI (40);") pages.address = HexToWord(address);
+    const auto tdo = line.find("TDO (");
+    if (line.rfind("SDR 128 ", 0) != 0 || tdo == std::string::npos) continue;
+    const std::string hex = line.substr(tdo + 5, 32);
+    for (std::size_t k = hex.size(); k >= 2; k -= 2) {
+      pages.bytes.push_back(
+          static_cast<std::uint8_t>(HexValue(hex[k - 2]) * 16 + HexValue(hex[k - 1])));
+    }
+  }
+  return pages;
+}
+
+// The PROM array as the unit reports it: erased bytes (FF) left out.
+std::vector<std::uint8_t> PromContents(const e2e::Json& prom) {
+  std::vector<std::uint8_t> array(static_cast<std::size_t>(prom["size"].Num()), 0xFF);
+  for (std::size_t i = 0; i < prom["segments"].Size(); ++i) {
+    const auto& segment = prom["segments"][i];
+    std::size_t at = HexToWord(segment["address"].Str());
+    const std::string& data = segment["data"].Str();
+    for (std::size_t k = 0; k + 1 < data.size() && at < array.size(); k += 2, ++at) {
+      array[at] = static_cast<std::uint8_t>(HexValue(data[k]) * 16 + HexValue(data[k + 1]));
+    }
+  }
+  return array;
 }
 
 Json ReadJson(const fs::path& path) {
@@ -106,9 +147,16 @@ TEST_F(EndToEnd, SampleScriptCompletesAndTheUnitHoldsWhatTheFilesSay) {
   EXPECT_EQ(unit["versions"][5].Str(), "0210");
   EXPECT_EQ(unit["unit_version"].Str(), "0204");
   EXPECT_EQ(unit["option_text"].Str(), "0001");
+  const char* effectFiles[2] = {"prom1.svf", "prom2.svf"};
   for (std::size_t prom = 0; prom < 2; ++prom) {
     EXPECT_EQ(unit["proms"][prom]["erases"].Num(), 1);
-    EXPECT_GT(unit["proms"][prom]["pages_programmed"].Num(), 0);
+    const PromPages expected = ExpectedPromPages(effectFiles[prom]);
+    ASSERT_FALSE(expected.bytes.empty());
+    const auto contents = PromContents(unit["proms"][prom]);
+    ASSERT_GE(contents.size(), expected.address + expected.bytes.size());
+    EXPECT_TRUE(std::equal(expected.bytes.begin(), expected.bytes.end(),
+                           contents.begin() + static_cast<long>(expected.address)))
+        << effectFiles[prom];
   }
   EXPECT_EQ(unit["counts"]["bad_records"].Num(), 0);
   EXPECT_EQ(unit["counts"]["failures"].Num(), 0);

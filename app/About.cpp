@@ -4,5 +4,5 @@ void TAboutBox::FormCreate() {
   Caption = std::string("About \"") + kProgramTitle + "\"";
   LTitle = kProgramTitle;
   LVersion = "Version : " + ReadVersionString();
-  LComment = "Firmware updater for the QSR470";
+  LComment = "QSR470 service tool";
 }

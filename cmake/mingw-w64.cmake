@@ -11,7 +11,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # The programs must start on a bare Windows without mingw's DLLs beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-# gcc 12 at -O3 reports string concatenation with a literal as an overlapping
-# memcpy (-Wrestrict, a known false positive of that release); with warnings
-# as errors it would stop the Windows build on correct code.
-set(CMAKE_CXX_FLAGS_INIT "-Wno-restrict")

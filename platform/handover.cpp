@@ -10,6 +10,7 @@ bool HandoverQueue::RunOnMainThread(const std::function<void()>& work) {
   if (closed_) return false;
   queue_.push_back(&item);
   arrived_.notify_one();
+  if (onArrival_) onArrival_();
   finished_.wait(lock, [&] { return item.done || item.cancelled; });
   return item.done;
 }

@@ -14,6 +14,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <utility>
 
 namespace platform {
 
@@ -40,7 +41,11 @@ class MainThreadHandover {
 // must outlive every thread that hands work to it.
 class HandoverQueue final : public MainThreadHandover {
  public:
-  HandoverQueue() = default;
+  // `onArrival`, when given, is called on the handing thread each time work
+  // is queued (under the queue's lock, so keep it short and non-blocking):
+  // an event loop that cannot block here uses it to wake itself, and then
+  // runs the work with a deadline in the past.
+  explicit HandoverQueue(std::function<void()> onArrival = {}) : onArrival_(std::move(onArrival)) {}
   HandoverQueue(const HandoverQueue&) = delete;
   HandoverQueue& operator=(const HandoverQueue&) = delete;
 
@@ -66,6 +71,7 @@ class HandoverQueue final : public MainThreadHandover {
   std::condition_variable finished_;  // callers wait for their item
   std::deque<Item*> queue_;
   bool closed_ = false;
+  std::function<void()> onArrival_;
 };
 
 }  // namespace platform

@@ -19,7 +19,7 @@ constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 constexpr DWORD kDialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
 
 // Positions are client-area pixels.
-struct ControlSpec {
+struct ControlLayout {
   int id;
   WORD windowClass;
   DWORD style;
@@ -27,15 +27,15 @@ struct ControlSpec {
   bool fitText = false;  // a label: as large as its text, at most width x height
 };
 
-struct DialogSpec {
+struct DialogLayout {
   int clientWidth, clientHeight;
   int fontHeight;  // pixels
-  std::span<const ControlSpec> controls;
+  std::span<const ControlLayout> controls;
 };
 
 // One showing of a dialog: what its procedure needs.
 struct DialogRun {
-  const DialogSpec& spec;
+  const DialogLayout& layout;
   HWND centreOn;                      // nullptr: the screen
   std::function<void(HWND)> setUp;    // texts and states, before the layout
   std::function<void(HWND)> collect;  // read the states back
@@ -70,7 +70,7 @@ class TemplateWriter {
 // A dialog template with every control at size zero and no text: the layout
 // is applied in pixels once the dialog exists, so it does not depend on the
 // dialog-unit conversion of whatever font the system would pick.
-std::vector<WORD> BuildTemplate(std::span<const ControlSpec> controls) {
+std::vector<WORD> BuildTemplate(std::span<const ControlLayout> controls) {
   constexpr std::size_t kHeaderWords = 12;
   constexpr std::size_t kControlWords = 14;  // with its alignment
   TemplateWriter out(kHeaderWords + kControlWords * controls.size());
@@ -82,7 +82,7 @@ std::vector<WORD> BuildTemplate(std::span<const ControlSpec> controls) {
   out.Word(0);    // no menu
   out.Word(0);    // the standard dialog class
   out.Word(0);    // no title
-  for (const ControlSpec& control : controls) {
+  for (const ControlLayout& control : controls) {
     out.AlignToDword();
     out.Dword(control.style);
     out.Dword(0);  // extended style
@@ -112,8 +112,8 @@ SIZE TextSize(HWND control, HFONT font, int width) {
 }
 
 void ApplyLayout(HWND dialog, const DialogRun& run) {
-  const DialogSpec& spec = run.spec;
-  RECT frame{0, 0, spec.clientWidth, spec.clientHeight};
+  const DialogLayout& layout = run.layout;
+  RECT frame{0, 0, layout.clientWidth, layout.clientHeight};
   AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_STYLE)), FALSE,
                      static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_EXSTYLE)));
   const int width = frame.right - frame.left;
@@ -124,7 +124,7 @@ void ApplyLayout(HWND dialog, const DialogRun& run) {
                area.top + (area.bottom - area.top - height) / 2, width, height,
                SWP_NOZORDER | SWP_NOACTIVATE);
 
-  for (const ControlSpec& c : spec.controls) {
+  for (const ControlLayout& c : layout.controls) {
     const HWND control = GetDlgItem(dialog, c.id);
     if (control == nullptr) continue;
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(run.font), FALSE);
@@ -171,8 +171,8 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 void RunDialog(HINSTANCE instance, HWND owner, DialogRun& run) {
-  const std::vector<WORD> dialogTemplate = BuildTemplate(run.spec.controls);
-  const FontHandle font = MakeFont(run.spec.fontHeight);
+  const std::vector<WORD> dialogTemplate = BuildTemplate(run.layout.controls);
+  const FontHandle font = MakeFont(run.layout.fontHeight);
   run.font = font.get();
   DialogBoxIndirectParamA(instance, reinterpret_cast<LPCDLGTEMPLATEA>(dialogTemplate.data()), owner,
                           &DialogProc, reinterpret_cast<LPARAM>(&run));
@@ -184,14 +184,14 @@ enum : int { kGroupBox = 100, kKeyb, kProm1, kProm2 };
 
 // The group box comes last: the first control is the top of the stacking
 // order, and the box must not paint over the check boxes it holds.
-constexpr ControlSpec kCompSelControls[] = {
+constexpr ControlLayout kCompSelControls[] = {
     {kKeyb, kButtonClass, kChild | WS_TABSTOP | BS_AUTOCHECKBOX, 112, 24, 73, 17},
     {kProm1, kButtonClass, kChild | WS_TABSTOP | BS_AUTOCHECKBOX, 112, 52, 73, 17},
     {kProm2, kButtonClass, kChild | WS_TABSTOP | BS_AUTOCHECKBOX, 112, 80, 73, 17},
     {IDOK, kButtonClass, kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 75, 112, 154, 33},
     {kGroupBox, kButtonClass, kChild | BS_GROUPBOX, 8, 4, 297, 161},
 };
-constexpr DialogSpec kCompSel{313, 171, 11, kCompSelControls};
+constexpr DialogLayout kCompSel{313, 171, 11, kCompSelControls};
 
 // --- About box ---
 
@@ -199,7 +199,7 @@ enum : int { kPanel = 200, kIcon, kTitle, kVersion, kComment };
 
 // Labels end inside the panel, whose inner edge is at 231; the third one may
 // take a second line above the button should its text need it.
-constexpr ControlSpec kAboutControls[] = {
+constexpr ControlLayout kAboutControls[] = {
     {kIcon, kStaticClass, kChild | SS_OWNERDRAW, 16, 24, 41, 41},
     {kTitle, kStaticClass, kChild | SS_LEFT | SS_NOPREFIX, 68, 24, 231 - 68, 16, true},
     {kVersion, kStaticClass, kChild | SS_LEFT | SS_NOPREFIX, 96, 44, 231 - 96, 16, true},
@@ -207,7 +207,7 @@ constexpr ControlSpec kAboutControls[] = {
     {IDOK, kButtonClass, kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 87, 100, 75, 25},
     {kPanel, kStaticClass, kChild | SS_ETCHEDFRAME, 8, 8, 225, 129},
 };
-constexpr DialogSpec kAbout{242, 146, 11, kAboutControls};
+constexpr DialogLayout kAbout{242, 146, 11, kAboutControls};
 
 }  // namespace
 

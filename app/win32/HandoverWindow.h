@@ -8,10 +8,7 @@
 
 #include <windows.h>
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
 
 #include "platform/handover.h"
 
@@ -28,21 +25,12 @@ class HandoverWindow final : public platform::MainThreadHandover {
   bool Valid() const { return window_ != nullptr; }
 
   bool RunOnMainThread(const std::function<void()>& work) override;
-  void Close() override;
+  void Close() override { queue_.Close(); }
 
  private:
-  struct Item {
-    const std::function<void()>* work;
-    bool done = false;
-    bool cancelled = false;
-  };
-
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  void RunOne();
 
   HWND window_ = nullptr;
-  std::mutex mutex_;
-  std::condition_variable finished_;
-  std::deque<Item*> queue_;
-  bool closed_ = false;
+  // One message per piece of work; the queue does the waiting and releasing.
+  platform::HandoverQueue queue_;
 };

@@ -95,5 +95,21 @@ TEST(HandoverQueue, EveryPieceFromSeveralCallersRunsExactlyOnce) {
   EXPECT_FALSE(queue.WaitAndRunOne(milliseconds(0)));
 }
 
+TEST(HandoverQueue, ArrivalWakesALoopThatRunsWorkWithoutBlocking) {
+  // How a GUI loop uses it: the notifier posts a message, and the message
+  // runs what waits with a deadline that has already passed.
+  std::atomic<int> posted = 0;
+  platform::HandoverQueue queue([&] { ++posted; });
+  EXPECT_FALSE(queue.WaitAndRunUntil(std::chrono::steady_clock::now()));
+  bool ran = false;
+  std::thread worker([&] { EXPECT_TRUE(queue.RunOnMainThread([&] { ran = true; })); });
+  while (posted == 0)
+    std::this_thread::yield();
+  EXPECT_TRUE(queue.WaitAndRunUntil(std::chrono::steady_clock::now()));
+  worker.join();
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(posted, 1);
+}
+
 }  // namespace
 }  // namespace linktest

@@ -78,10 +78,11 @@ Result RunOnce(const std::string& updater, const std::string& unitsim, const fs:
   std::ifstream in(report);
   std::stringstream text;
   text << in.rdbuf();
-  const e2e::Json json = e2e::Json::Parse(text.str());
-  for (std::size_t i = 0; i < json["lines"].Size(); ++i) {
-    if (json["lines"][i]["text"].Str() == "P1 bench.hex") {
-      r.instructionMs = json["lines"][i]["durationMs"].Num();
+  simtest::Json json;
+  simtest::ParseJson(text.str(), json);
+  for (std::size_t i = 0; i < json["lines"].items.size(); ++i) {
+    if (json["lines"][i]["text"].text == "P1 bench.hex") {
+      r.instructionMs = json["lines"][i]["durationMs"].number;
     }
   }
   r.cpuSeconds = run.CpuSeconds();

@@ -21,7 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using e2e::Json;
+using simtest::Json;
 
 const std::string kUpdater = QSR470_UPDATE_BIN;
 const std::string kUnit = QSR470_UNITSIM_BIN;
@@ -61,12 +61,12 @@ PromPages ExpectedPromPages(const std::string& file) {
 }
 
 // The PROM array as the unit reports it: erased bytes (FF) left out.
-std::vector<std::uint8_t> PromContents(const e2e::Json& prom) {
-  std::vector<std::uint8_t> array(static_cast<std::size_t>(prom["size"].Num()), 0xFF);
-  for (std::size_t i = 0; i < prom["segments"].Size(); ++i) {
+std::vector<std::uint8_t> PromContents(const Json& prom) {
+  std::vector<std::uint8_t> array(static_cast<std::size_t>(prom["size"].number), 0xFF);
+  for (std::size_t i = 0; i < prom["segments"].items.size(); ++i) {
     const auto& segment = prom["segments"][i];
-    std::size_t at = HexToWord(segment["address"].Str());
-    const std::string& data = segment["data"].Str();
+    std::size_t at = HexToWord(segment["address"].text);
+    const std::string& data = segment["data"].text;
     for (std::size_t k = 0; k + 1 < data.size() && at < array.size(); k += 2, ++at) {
       array[at] = static_cast<std::uint8_t>(HexValue(data[k]) * 16 + HexValue(data[k + 1]));
     }
@@ -78,7 +78,9 @@ Json ReadJson(const fs::path& path) {
   std::ifstream in(path);
   std::stringstream text;
   text << in.rdbuf();
-  return Json::Parse(text.str());
+  Json json;
+  simtest::ParseJson(text.str(), json);
+  return json;
 }
 
 class EndToEnd : public ::testing::Test {
@@ -135,21 +137,21 @@ TEST_F(EndToEnd, SampleScriptCompletesAndTheUnitHoldsWhatTheFilesSay) {
   EXPECT_EQ(updater_.Err(), "");
 
   const Json unit = UnitReport();
-  ASSERT_FALSE(unit.IsNull());
-  EXPECT_EQ(unit["boot"]["sum"].Str(), ImageSum("boot.hex", 0x4000, 0x5FFF));
-  EXPECT_EQ(unit["banks"][0]["sum"].Str(), ImageSum("keyb0.hex", 0x0000, 0x7FFF));
+  ASSERT_NE(unit.kind, Json::Kind::kNull);
+  EXPECT_EQ(unit["boot"]["sum"].text, ImageSum("boot.hex", 0x4000, 0x5FFF));
+  EXPECT_EQ(unit["banks"][0]["sum"].text, ImageSum("keyb0.hex", 0x0000, 0x7FFF));
   for (std::size_t bank = 1; bank <= 3; ++bank) {
-    EXPECT_EQ(unit["banks"][bank]["sum"].Str(),
+    EXPECT_EQ(unit["banks"][bank]["sum"].text,
               ImageSum("keyb" + std::to_string(bank) + ".hex", 0x8000, 0xFFFF));
   }
-  EXPECT_EQ(unit["versions"][0].Str(), "0105");
-  EXPECT_EQ(unit["versions"][4].Str(), "0210");
-  EXPECT_EQ(unit["versions"][5].Str(), "0210");
-  EXPECT_EQ(unit["unit_version"].Str(), "0204");
-  EXPECT_EQ(unit["option_text"].Str(), "0001");
+  EXPECT_EQ(unit["versions"][0].text, "0105");
+  EXPECT_EQ(unit["versions"][4].text, "0210");
+  EXPECT_EQ(unit["versions"][5].text, "0210");
+  EXPECT_EQ(unit["unit_version"].text, "0204");
+  EXPECT_EQ(unit["option_text"].text, "0001");
   const char* effectFiles[2] = {"prom1.svf", "prom2.svf"};
   for (std::size_t prom = 0; prom < 2; ++prom) {
-    EXPECT_EQ(unit["proms"][prom]["erases"].Num(), 1);
+    EXPECT_EQ(unit["proms"][prom]["erases"].number, 1);
     const PromPages expected = ExpectedPromPages(effectFiles[prom]);
     ASSERT_FALSE(expected.bytes.empty());
     const auto contents = PromContents(unit["proms"][prom]);
@@ -158,26 +160,26 @@ TEST_F(EndToEnd, SampleScriptCompletesAndTheUnitHoldsWhatTheFilesSay) {
                            contents.begin() + static_cast<long>(expected.address)))
         << effectFiles[prom];
   }
-  EXPECT_EQ(unit["counts"]["bad_records"].Num(), 0);
-  EXPECT_EQ(unit["counts"]["failures"].Num(), 0);
+  EXPECT_EQ(unit["counts"]["bad_records"].number, 0);
+  EXPECT_EQ(unit["counts"]["failures"].number, 0);
 
   const Json run = RunReport();
-  EXPECT_EQ(run["result"].Str(), "completed");
-  EXPECT_EQ(run["deviceId"].Str(), "A470");
-  EXPECT_EQ(run["lines"][0]["text"].Str(), "SYN");
+  EXPECT_EQ(run["result"].text, "completed");
+  EXPECT_EQ(run["deviceId"].text, "A470");
+  EXPECT_EQ(run["lines"][0]["text"].text, "SYN");
 }
 
 TEST_F(EndToEnd, ResendsWithinTheBudgetStillComplete) {
   StartUnit({"--resend-rate", "0.05", "--seed", "7"});
   ASSERT_EQ(RunUpdater({kExamples + "script.ini"}), 0) << updater_.Err();
   const Json unit = UnitReport();
-  EXPECT_GT(unit["counts"]["resends"].Num(), 0);
-  EXPECT_EQ(unit["boot"]["sum"].Str(), ImageSum("boot.hex", 0x4000, 0x5FFF));
-  EXPECT_EQ(unit["banks"][2]["sum"].Str(), ImageSum("keyb2.hex", 0x8000, 0xFFFF));
+  EXPECT_GT(unit["counts"]["resends"].number, 0);
+  EXPECT_EQ(unit["boot"]["sum"].text, ImageSum("boot.hex", 0x4000, 0x5FFF));
+  EXPECT_EQ(unit["banks"][2]["sum"].text, ImageSum("keyb2.hex", 0x8000, 0xFFFF));
   int resends = 0;
   const Json run = RunReport();
-  for (std::size_t i = 0; i < run["lines"].Size(); ++i) {
-    resends += static_cast<int>(run["lines"][i]["resends"].Num());
+  for (std::size_t i = 0; i < run["lines"].items.size(); ++i) {
+    resends += static_cast<int>(run["lines"][i]["resends"].number);
   }
   EXPECT_GT(resends, 0);
 }
@@ -186,25 +188,25 @@ TEST_F(EndToEnd, FailureAtAChosenPointStopsWithItsMessage) {
   StartUnit({"--fail-at", "P1"});
   EXPECT_EQ(RunUpdater({kExamples + "script.ini"}), 1);
   const Json run = RunReport();
-  EXPECT_EQ(run["result"].Str(), "error");
-  EXPECT_FALSE(run["error"].Str().empty());
-  EXPECT_EQ(updater_.Err(), run["error"].Str() + "\n");
+  EXPECT_EQ(run["result"].text, "error");
+  EXPECT_FALSE(run["error"].text.empty());
+  EXPECT_EQ(updater_.Err(), run["error"].text + "\n");
   EXPECT_EQ(updater_.Out().find("Program operation completed"), std::string::npos);
   const Json unit = UnitReport();
-  EXPECT_EQ(unit["banks"][2]["erases"].Num(), 0);  // nothing after the failure
+  EXPECT_EQ(unit["banks"][2]["erases"].number, 0);  // nothing after the failure
 }
 
 TEST_F(EndToEnd, SlowSpeedMovesThePromTransfersTo19200AndBack) {
   StartUnit();  // the unit insists on the speed it expects, so a wrong one fails
   ASSERT_EQ(RunUpdater({"--speed", "slow", kExamples + "script.ini"}), 0) << updater_.Err();
   const Json unit = UnitReport();
-  EXPECT_EQ(unit["proms"][0]["erases"].Num(), 1);
-  EXPECT_EQ(unit["proms"][1]["erases"].Num(), 1);
-  EXPECT_EQ(unit["listen_baud"].Num(), 57600);
+  EXPECT_EQ(unit["proms"][0]["erases"].number, 1);
+  EXPECT_EQ(unit["proms"][1]["erases"].number, 1);
+  EXPECT_EQ(unit["listen_baud"].number, 57600);
   const Json& commands = unit["commands"];
   int slow = 0;
-  for (std::size_t i = 0; i < commands.Size(); ++i) {
-    if (commands[i].Str() == "S4" || commands[i].Str() == "S5") ++slow;
+  for (std::size_t i = 0; i < commands.items.size(); ++i) {
+    if (commands[i].text == "S4" || commands[i].text == "S5") ++slow;
   }
   EXPECT_EQ(slow, 2);
 }
@@ -213,10 +215,10 @@ TEST_F(EndToEnd, SkippedComponentIsLeftUntouched) {
   StartUnit();
   ASSERT_EQ(RunUpdater({"--skip", "prom2", kExamples + "script.ini"}), 0) << updater_.Err();
   const Json unit = UnitReport();
-  EXPECT_EQ(unit["proms"][0]["erases"].Num(), 1);
-  EXPECT_EQ(unit["proms"][1]["erases"].Num(), 0);
-  EXPECT_EQ(unit["versions"][5].Str(), "0100");
-  EXPECT_EQ(RunReport()["skipped"][0]["component"].Num(), 5);
+  EXPECT_EQ(unit["proms"][0]["erases"].number, 1);
+  EXPECT_EQ(unit["proms"][1]["erases"].number, 0);
+  EXPECT_EQ(unit["versions"][5].text, "0100");
+  EXPECT_EQ(RunReport()["skipped"][0]["component"].number, 5);
 }
 
 TEST_F(EndToEnd, AutoModeSkipsWhatTheUnitAlreadyHas) {
@@ -224,10 +226,10 @@ TEST_F(EndToEnd, AutoModeSkipsWhatTheUnitAlreadyHas) {
   ASSERT_EQ(RunUpdater({"--mode", "auto", kExamples + "script.ini"}), 0) << updater_.Err();
   const Json unit = UnitReport();
   for (std::size_t bank = 0; bank < 4; ++bank)
-    EXPECT_EQ(unit["banks"][bank]["erases"].Num(), 0);
-  EXPECT_EQ(unit["proms"][0]["erases"].Num(), 0);
-  EXPECT_EQ(unit["proms"][1]["erases"].Num(), 1);  // its version differed
-  EXPECT_EQ(unit["boot"]["erases"].Num(), 1);      // the boot has no version
+    EXPECT_EQ(unit["banks"][bank]["erases"].number, 0);
+  EXPECT_EQ(unit["proms"][0]["erases"].number, 0);
+  EXPECT_EQ(unit["proms"][1]["erases"].number, 1);  // its version differed
+  EXPECT_EQ(unit["boot"]["erases"].number, 1);      // the boot has no version
 }
 
 TEST_F(EndToEnd, CtrlCStopsAndFreesThePort) {
@@ -236,9 +238,9 @@ TEST_F(EndToEnd, CtrlCStopsAndFreesThePort) {
   ASSERT_TRUE(updater_.WaitForOutput("Verify Device Type", 60s)) << updater_.Err();
   updater_.Signal(SIGINT);
   EXPECT_EQ(updater_.Wait(60s), 130);
-  EXPECT_EQ(RunReport()["result"].Str(), "stopped");
+  EXPECT_EQ(RunReport()["result"].text, "stopped");
   // The unit serves one run and ends when the updater lets go of the line.
-  EXPECT_EQ(UnitReport()["ended_by"].Str(), "updater-closed");
+  EXPECT_EQ(UnitReport()["ended_by"].text, "updater-closed");
 }
 
 TEST_F(EndToEnd, MissingScriptIsReportedAndNothingIsSent) {

@@ -464,19 +464,30 @@ void Unit::EndOfText() {
   Answer('.');
 }
 
-void Unit::HandleUploadLine(const std::string& received) {
-  std::string line = received;
-  const bool overflow = line_overflow_;
+// What every received record line goes through first: it leaves the line
+// buffer, is counted and traced, and an injected fault or repeat request may
+// answer it; nothing is returned when it has been answered.
+std::optional<Unit::RecordLine> Unit::TakeRecordLine(const std::string& received) {
+  RecordLine taken{received, line_overflow_, FaultInjector::Action::kNone};
   line_.clear();
   line_overflow_ = false;
   ++counts_.records;
-  const auto fault = faults_.OnRecord();
-  Trace("rx " + Visible(line + "\n"));
-  if (ApplyInterruptingFault(fault)) return;
+  taken.fault = faults_.OnRecord();
+  Trace("rx " + Visible(taken.text + "\n"));
+  if (ApplyInterruptingFault(taken.fault)) return std::nullopt;
   if (faults_.ResendThisRecord()) {
     Answer('R');
-    return;
+    return std::nullopt;
   }
+  return taken;
+}
+
+void Unit::HandleUploadLine(const std::string& received) {
+  auto taken = TakeRecordLine(received);
+  if (!taken) return;
+  std::string& line = taken->text;
+  const bool overflow = taken->overflow;
+  const auto fault = taken->fault;
   // Every line is sent with CR LF: a line without the CR is damaged.
   if (overflow || line.empty() || line.back() != '\r') {
     ++counts_.bad_records;
@@ -539,18 +550,11 @@ void Unit::HandleUploadLine(const std::string& received) {
 }
 
 void Unit::HandleEffectLine(const std::string& received) {
-  std::string line = received;
-  const bool overflow = line_overflow_;
-  line_.clear();
-  line_overflow_ = false;
-  ++counts_.records;
-  const auto fault = faults_.OnRecord();
-  Trace("rx " + Visible(line + "\n"));
-  if (ApplyInterruptingFault(fault)) return;
-  if (faults_.ResendThisRecord()) {
-    Answer('R');
-    return;
-  }
+  auto taken = TakeRecordLine(received);
+  if (!taken) return;
+  std::string& line = taken->text;
+  const bool overflow = taken->overflow;
+  const auto fault = taken->fault;
   Record record;
   if (overflow || line.empty() || line.back() != '\r' ||
       !ParseRecordLine(std::string_view(line).substr(0, line.size() - 1), record)) {

@@ -156,6 +156,12 @@ class Unit {
   void StartCommand(char first);
   void FinishCommand(char first, char second);
   void Dispatch(Command command, char argument, FaultInjector::Action fault);
+  struct RecordLine {
+    std::string text;
+    bool overflow = false;
+    FaultInjector::Action fault = FaultInjector::Action::kNone;
+  };
+  std::optional<RecordLine> TakeRecordLine(const std::string& received);
   void HandleUploadLine(const std::string& line);
   void HandleEffectLine(const std::string& line);
   void HandleDataBlock();

@@ -6,3 +6,9 @@ bool TCompSelDlg::Selected(int component) const {
   if (component == 5) return CBProm2.Checked;
   return true;
 }
+
+void TCompSelDlg::SetSelected(int component, bool selected) {
+  if (component >= 0 && component <= 3) CBKeyb.Checked = selected;
+  if (component == 4) CBProm1.Checked = selected;
+  if (component == 5) CBProm2.Checked = selected;
+}

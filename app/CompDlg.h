@@ -24,4 +24,6 @@ class TCompSelDlg {
 
   // Whether a component (0 to 5) is chosen for the run.
   bool Selected(int component) const;
+  // Ticks or unticks the box of a component (0 to 5; 0 to 3 share one box).
+  void SetSelected(int component, bool selected);
 };

@@ -14,16 +14,11 @@
 
 namespace {
 
-constexpr const char* kIdlePrompt = "Click on button START to begin program operation";
 constexpr const char* kStartDevice = "Start the device while pushing the ENTER button";
 constexpr const char* kCompleted = "Program operation completed";
 constexpr const char* kSyntaxError = "Syntax Error in script file line : ";
 constexpr const char* kOpenError = "Error while opening ";
 constexpr const char* kNotFound = " File not found !!!";
-
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
 
 }  // namespace
 
@@ -38,7 +33,10 @@ TMainFich::TMainFich(std::unique_ptr<TLinkPort> link, std::optional<std::string>
   FormCreate();
 }
 
-// The handlers go before the link: a handler's receivers write into the link.
+// Members go in the reverse of their declaration order, so the link, declared
+// last, goes first: its destructor stops the communication thread, after
+// which no hand-over can step a handler. The handlers go after it; being
+// destroyed fires none of their events, so none reaches the link.
 TMainFich::~TMainFich() = default;
 
 void TMainFich::FormCreate() {
@@ -90,16 +88,14 @@ void TMainFich::WireHandler(TGestionnaire& handler) {
     ProgressBar1.SetMax(s->MaxProgress());
     Changed();
   };
-  handler.OnInfo = [this](TGestionnaire* s) {
-    const std::string& text = s->InfoText();
-    if (StartsWith(text, "Boot Checksum : ")) Record.BootChecksum = text.substr(16);
-    if (StartsWith(text, "Device ID : ")) Record.DeviceId = text.substr(12);
-    ShowInfo(text);
-  };
+  handler.OnInfo = [this](TGestionnaire* s) { ShowInfo(s->InfoText()); };
   handler.OnError = [this](TGestionnaire* s) { ShowError(s->ErrorText()); };
   handler.OnChangeBusy = [this](TGestionnaire* s) { Busy = s->Busy(); };
   handler.OnChangeDeviceID = [this](TGestionnaire* s) {
     DeviceID = s->DeviceID();
+    // Only synchronisation reports an identity, together with the boot checksum.
+    Record.DeviceId = WordToHex(static_cast<std::uint16_t>(DeviceID));
+    Record.BootChecksum = WordToHex(ProgBoot->BootChecksum());
     CheckUpdateAllowed();
     SetUpdateAllowedOnHandlers();
     FormPaint();
@@ -396,7 +392,7 @@ void TMainFich::RunStep() {
         CurrentLine = Trim(Script[static_cast<std::size_t>(LineIndex)]);
         ++LineIndex;
         ProgressBar1.SetPosition(ProgressBar1.Min);
-        if (CurrentLine.empty() || StartsWith(CurrentLine, "rem")) break;
+        if (CurrentLine.empty() || CurrentLine.starts_with("rem")) break;
         DispatchLine();
       } else {
         EndOfScript();

@@ -56,8 +56,8 @@ struct TSkipRecord {
 
 struct TRunRecord {
   std::string ScriptPath;
-  std::string BootChecksum;  // as shown, empty when none was read
-  std::string DeviceId;      // as shown, empty when none was read
+  std::string BootChecksum;  // four hex digits, empty when none was read
+  std::string DeviceId;      // four hex digits, empty when none was read
   std::vector<TLineRecord> Lines;
   std::vector<TSkipRecord> Skipped;
   std::string Result;  // "completed", "error" or "stopped"; empty while running
@@ -67,6 +67,8 @@ struct TRunRecord {
 class TMainFich {
  public:
   static constexpr const char* kTitlePrefix = "Corvane QSR470 Updater  ";
+  // The idle state's status line; it speaks of the window's button.
+  static constexpr const char* kIdlePrompt = "Click on button START to begin program operation";
   static constexpr std::uint16_t AllowedDeviceIDs[] = {0};
 
   // `link` is the serial link the window owns for its whole life;

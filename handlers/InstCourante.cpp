@@ -6,29 +6,24 @@
 
 namespace {
 
-enum class Keyword { kPrompt, kWait, kRs, kNp, kFi, kV, kT, kUv, kOp };
-
-struct KeywordEntry {
-  std::string_view text;
-  Keyword keyword;
-};
+using Keyword = TInstCrt::TCommand;
 
 // Tried in this order; the first one the line begins with wins, so "UV" and
 // "OP" are only reached by lines that begin with neither "V" nor "T".
-constexpr KeywordEntry kKeywords[] = {
+constexpr TKeyword<Keyword> kKeywords[] = {
     {"prompt", Keyword::kPrompt}, {"wait", Keyword::kWait}, {"RS", Keyword::kRs},
     {"NP", Keyword::kNp},         {"FI", Keyword::kFi},     {"V", Keyword::kV},
     {"T", Keyword::kT},           {"UV", Keyword::kUv},     {"OP", Keyword::kOp},
 };
 
-const std::string kInstructionUnknown = "Instruction unknown";
 const std::string kWriteVersionError = "Error while writing version number !!!";
 const std::string kReadVersionError = "Error while reading version number !!!";
 const std::string kBadWaitTime = "Bad wait time !!!";
 
-// Only plain decimal digits are a wait time; a sign, blanks inside, or a value
-// beyond 32 bits would otherwise turn into some other wait.
+// A wait time is a signed decimal integer that is not negative; blanks
+// inside, or a value beyond 32 bits, would otherwise turn into some other wait.
 bool ParseWaitTime(std::string_view text, std::uint32_t& value) {
+  if (text.starts_with('+')) text.remove_prefix(1);
   if (text.empty()) return false;
   std::uint64_t v = 0;
   for (char c : text) {
@@ -55,24 +50,25 @@ void TInstCrt::Error(const std::string& Text) {
   TGestionnaire::Error(Text);
 }
 
-void TInstCrt::Refuse(const std::string& message) {
-  Consume("X");
-  Error(message);
+std::optional<TInstCrt::TCommand> TInstCrt::Recognise(std::string_view instruction) {
+  const auto* found = FindKeyword(instruction, kKeywords);
+  if (found == nullptr) return std::nullopt;
+  // Without a component character a "V" or "T" line has no instruction to
+  // carry out; leaving it untaken makes the run report it as a syntax error.
+  if ((found->keyword == Keyword::kV || found->keyword == Keyword::kT) &&
+      Trim(instruction.substr(1)).empty()) {
+    return std::nullopt;
+  }
+  return found->keyword;
 }
 
 void TInstCrt::Dispatch() {
   if (Busy()) return;
-  const KeywordEntry* found = nullptr;
-  for (const KeywordEntry& entry : kKeywords) {
-    if (instruction_.starts_with(entry.text)) {
-      found = &entry;
-      break;
-    }
-  }
-  if (found == nullptr) return;
+  const auto keyword = Recognise(instruction_);
+  if (!keyword) return;
 
   State first = State::Idle;
-  switch (found->keyword) {
+  switch (*keyword) {
     case Keyword::kPrompt:
       first = State::Prompt;
       break;
@@ -91,16 +87,13 @@ void TInstCrt::Dispatch() {
     case Keyword::kV:
     case Keyword::kT:
       CutInstruction(1);
-      // Without a component character there is no instruction to carry out;
-      // leaving the line untaken makes the run report it as a syntax error.
-      if (instruction_.empty()) return;
       componentChar_ = instruction_.front();
-      first = found->keyword == Keyword::kV ? State::VersionSend : State::TestSend;
+      first = *keyword == Keyword::kV ? State::VersionSend : State::TestSend;
       break;
     case Keyword::kUv:
     case Keyword::kOp:
       CutInstruction(2);
-      first = found->keyword == Keyword::kUv ? State::UvSend : State::OpSend;
+      first = *keyword == Keyword::kUv ? State::UvSend : State::OpSend;
       break;
   }
   SetBusy();

@@ -11,7 +11,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "handlers/gestionnaire.h"
 
@@ -21,7 +23,11 @@ using TVersionNotifyEvent = std::function<void(TGestionnaire* Sender, std::int32
 
 class TInstCrt : public TGestionnaire {
  public:
+  enum class TCommand : std::uint8_t { kPrompt, kWait, kRs, kNp, kFi, kV, kT, kUv, kOp };
+
   explicit TInstCrt(void* Owner = nullptr);
+
+  static std::optional<TCommand> Recognise(std::string_view instruction);
 
   TVersionNotifyEvent OnVersionSame;
 
@@ -64,8 +70,6 @@ class TInstCrt : public TGestionnaire {
   void AwaitCommandAck();
   // "." → Done after the second progress step, "X" → write error.
   void AwaitTextWritten();
-  // Drops the reply character, then fails with `message`.
-  void Refuse(const std::string& message);
 
   State state_ = State::Idle;
   std::uint32_t waitTime_ = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "hex/hex.h"
 #include "platform/files.h"
 
 namespace {
@@ -53,6 +54,50 @@ void TGestionnaire::ResetFields() {
 
 void TGestionnaire::CutInstruction(std::size_t n) {
   instruction_ = Trim(std::string_view(instruction_).substr(std::min(n, instruction_.size())));
+}
+
+void TGestionnaire::Refuse(const std::string& message) {
+  Consume("X");
+  Error(message);
+}
+
+bool TGestionnaire::CountRetry() {
+  ++retryCount_;
+  if (retryCount_ <= kMaxRetries) return true;
+  Error(kTooManyRetries);
+  return false;
+}
+
+void TGestionnaire::SendLine(const std::string& line) {
+  Send(line + "\r\n");
+}
+
+void TGestionnaire::StartUpload(TLineUpload& upload) {
+  upload.Restart();
+  SendLine(upload.TakeNext());
+}
+
+TUploadReply TGestionnaire::AwaitUploadReply(TLineUpload& upload) {
+  Receive();
+  if (ReplyIs('.')) {
+    Consume(".");
+    StepProgress();
+    if (!upload.Remains()) return TUploadReply::Finished;
+    SendLine(upload.TakeNext());
+    return TUploadReply::Sent;
+  }
+  if (ReplyIs('X')) return TUploadReply::Refused;
+  if (ReplyIs('R')) {
+    Consume("R");
+    if (CountRetry()) SendLine(upload.InFlight());
+    return TUploadReply::Sent;
+  }
+  return TUploadReply::None;
+}
+
+void TGestionnaire::SendChecksumRecord(const std::string& digits) {
+  constexpr std::uint8_t kChecksumRecord = 0x0C;
+  SendLine(MakeHexRecord(kChecksumRecord, 0x0000, digits));
 }
 
 void TGestionnaire::Reset() {

@@ -20,13 +20,16 @@
 //   OnSpeedUp / OnSpeedDown   switch the line to 57600 / 19200 baud
 //
 // Each concrete handler has its own non-virtual Step(), one step of its state
-// machine; the owner calls it directly.
+// machine; the owner calls it directly. Its static Recognise(instruction)
+// tells what its dispatch would take a line as, without taking it.
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include "handlers/upload.h"
 
 class TGestionnaire;
 
@@ -37,6 +40,28 @@ using TNotifyEvent = std::function<void(TGestionnaire* Sender)>;
 // characters) from both ends, or from the front only.
 std::string Trim(std::string_view text);
 std::string TrimLeft(std::string_view text);
+
+// Messages and limits that every handler shares.
+inline constexpr const char* kInstructionUnknown = "Instruction unknown";
+inline constexpr const char* kTooManyRetries = "Too Many Transmission Error !!!";
+// Repeat requests answered per instruction; the next one ends it.
+inline constexpr std::int32_t kMaxRetries = 300;
+
+// A handler's keywords: the first entry the instruction begins with wins, so
+// the table's order is the order in which the keywords are tried.
+template <typename K>
+struct TKeyword {
+  std::string_view text;
+  K keyword;
+};
+
+template <typename K, std::size_t N>
+const TKeyword<K>* FindKeyword(std::string_view instruction, const TKeyword<K> (&table)[N]) {
+  for (const TKeyword<K>& entry : table) {
+    if (instruction.starts_with(entry.text)) return &entry;
+  }
+  return nullptr;
+}
 
 class TGestionnaire {
  public:
@@ -123,9 +148,25 @@ class TGestionnaire {
   // is shorter) and trims the rest.
   void CutInstruction(std::size_t n);
 
+  // Drops the reply character at the front of BufIn, then fails with `message`.
+  void Refuse(const std::string& message);
+  // Counts one repeat request of the current instruction; past the budget it
+  // fails the instruction and returns false.
+  bool CountRetry();
+
+  // Sends a file line or a record: CR LF ends it on the line.
+  void SendLine(const std::string& line);
+  // Sends the first line of an upload.
+  void StartUpload(TLineUpload& upload);
+  // One step of an upload's wait: "." steps the progress and sends the next
+  // line, "R" sends the line in flight again within the retry budget.
+  TUploadReply AwaitUploadReply(TLineUpload& upload);
+  // The verification record: type 0x0C at address 0 carrying four hex digits.
+  void SendChecksumRecord(const std::string& digits);
+
   // The handlers cut their keywords and arguments off this text in place.
   std::string instruction_;
-  // Repeat requests of the current instruction; the base never reads it.
+  // Repeat requests of the current instruction; set to 0 when one starts.
   std::int32_t retryCount_ = 0;
 
  private:

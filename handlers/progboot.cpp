@@ -3,14 +3,18 @@
 #include <string_view>
 
 #include "hex/hex.h"
-#include "platform/files.h"
 
 namespace {
 
-constexpr std::int32_t kMaxRetries = 300;
 constexpr std::uint16_t kBootFirst = 0x4000;
 constexpr std::uint16_t kBootLast = 0x5FFF;
-constexpr std::uint8_t kChecksumRecord = 0x0C;
+
+using TCommand = TProgBoot::TCommand;
+
+constexpr TKeyword<TCommand> kKeywords[] = {
+    {"SYN", TCommand::Synchronise},
+    {"P", TCommand::ProgramBoot},
+};
 
 // The checksum text becomes the data of the verification record as it
 // stands, so anything but four upper-case hex digits would reach the unit as
@@ -25,17 +29,27 @@ bool IsChecksumText(std::string_view text) {
 
 }  // namespace
 
+std::optional<TProgBoot::TCommand> TProgBoot::Recognise(std::string_view instruction) {
+  const auto* found = FindKeyword(instruction, kKeywords);
+  if (found == nullptr) return std::nullopt;
+  // "P" followed by a bank or PROM digit belongs to the other handlers.
+  if (found->keyword == TCommand::ProgramBoot && !TrimLeft(instruction.substr(1)).starts_with("B"))
+    return std::nullopt;
+  return found->keyword;
+}
+
 TProgBoot::TProgBoot(void* Owner) : TGestionnaire(Owner) {}
 
 void TProgBoot::Reset() {
-  lines_.clear();
+  upload_.Clear();
   givenChecksum_.clear();
+  bootChecksum_ = 0;
   TGestionnaire::Reset();
   state_ = State::Idle;
 }
 
 void TProgBoot::Error(const std::string& Text) {
-  lines_.clear();
+  upload_.Clear();
   ClearBusy();
   state_ = State::Failed;
   TGestionnaire::Error(Text);
@@ -43,16 +57,20 @@ void TProgBoot::Error(const std::string& Text) {
 
 void TProgBoot::Dispatch() {
   if (Busy()) return;
-  if (instruction_.starts_with("SYN")) {
-    SetBusy();
-    state_ = State::SynWait;
-  } else if (instruction_.starts_with("P")) {
-    CutInstruction(1);
-    if (instruction_.starts_with("B")) {
-      SetBusy();
-      state_ = State::PbLoad;
-    }
+  const auto command = Recognise(instruction_);
+  if (!command) return;
+  State first = State::Idle;
+  switch (*command) {
+    case TCommand::Synchronise:
+      first = State::SynWait;
+      break;
+    case TCommand::ProgramBoot:
+      CutInstruction(1);
+      first = State::PbLoad;
+      break;
   }
+  SetBusy();
+  state_ = first;
 }
 
 void TProgBoot::Load() {
@@ -64,13 +82,13 @@ void TProgBoot::Load() {
                                 ? std::string()
                                 : Trim(std::string_view(instruction_).substr(space));
   retryCount_ = 0;
-  if (platform::ReadTextLines(FileFolder() + fileName, lines_) != platform::ReadStatus::kOk) {
+  if (!upload_.Load(FileFolder() + fileName)) {
     Error(FileFolder() + instruction_ + " File not found !!!");
     return;
   }
   // Both checks come before the erase: failing after it would leave the unit
   // without an extended boot for nothing.
-  if (lines_.empty()) {
+  if (upload_.Empty()) {
     Error("Boot File Empty !!!");
     return;
   }
@@ -79,13 +97,9 @@ void TProgBoot::Load() {
     return;
   }
   givenChecksum_ = given;
-  SetMaxProgress(static_cast<std::int32_t>(lines_.size()) + 2);
+  SetMaxProgress(static_cast<std::int32_t>(upload_.Count()) + 2);
   Send("PB");
   state_ = State::PbAck;
-}
-
-void TProgBoot::SendLine(std::size_t index) {
-  Send(lines_[index] + "\r\n");
 }
 
 void TProgBoot::Step() {
@@ -129,8 +143,8 @@ void TProgBoot::Step() {
       Receive();
       if (DataReplyReady(8)) {
         const std::string reply = BufIn().substr(0, 8);
-        const auto checksum = static_cast<std::uint16_t>(HexToWord(reply) + 0xA000);
-        Info("Boot Checksum : " + WordToHex(checksum));
+        bootChecksum_ = static_cast<std::uint16_t>(HexToWord(reply) + 0xA000);
+        Info("Boot Checksum : " + WordToHex(bootChecksum_));
         Info("Device ID : " + reply.substr(4));
         SetDeviceID(HexToWord(std::string_view(reply).substr(4)));
         ClearBufIn();
@@ -147,8 +161,7 @@ void TProgBoot::Step() {
         Info("Erase Extended Boot");
         state_ = State::EraseAck;
       } else if (ReplyIs('I')) {
-        Consume("X");
-        Error("Instruction unknown");
+        Refuse(kInstructionUnknown);
       }
       break;
     case State::EraseAck:
@@ -156,14 +169,8 @@ void TProgBoot::Step() {
       if (ReplyIs('.')) {
         StepProgress();
         Consume(".");
-        lineIndex_ = 0;
-        if (lines_.empty()) {
-          Error("Boot File Empty !!!");
-          break;
-        }
         Info("Upload Extended Boot");
-        SendLine(0);
-        lineIndex_ = 1;
+        StartUpload(upload_);
         state_ = State::Upload;
       } else if (ReplyIs('X')) {
         Consume("X");
@@ -171,35 +178,24 @@ void TProgBoot::Step() {
       }
       break;
     case State::Upload:
-      Receive();
-      if (ReplyIs('.')) {
-        Consume(".");
-        StepProgress();
-        if (lineIndex_ < lines_.size()) {
-          SendLine(lineIndex_);
-          ++lineIndex_;
-        } else {
+      switch (AwaitUploadReply(upload_)) {
+        case TUploadReply::Finished:
           state_ = State::VerifySend;
-        }
-      } else if (ReplyIs('X')) {
-        Error("Error while writing!!!");
-        Consume("X");
-      } else if (ReplyIs('R')) {
-        Consume("R");
-        ++retryCount_;
-        if (retryCount_ > kMaxRetries) {
-          Error("Too Many Transmission Error !!!");
-        } else {
-          SendLine(lineIndex_ - 1);
-        }
+          break;
+        case TUploadReply::Refused:
+          Error("Error while writing!!!");
+          Consume("X");
+          break;
+        case TUploadReply::None:
+        case TUploadReply::Sent:
+          break;
       }
       break;
     case State::VerifySend: {
       Info("Verify Checksum");
-      const std::string checksum = givenChecksum_.empty()
-                                       ? WordToHex(HexFileChecksum(lines_, kBootFirst, kBootLast))
-                                       : givenChecksum_;
-      Send(MakeHexRecord(kChecksumRecord, 0x0000, checksum) + "\r\n");
+      SendChecksumRecord(givenChecksum_.empty()
+                             ? WordToHex(HexFileChecksum(upload_.Lines(), kBootFirst, kBootLast))
+                             : givenChecksum_);
       state_ = State::VerifyAck;
       break;
     }
@@ -215,7 +211,7 @@ void TProgBoot::Step() {
       }
       break;
     case State::Done:
-      lines_.clear();
+      upload_.Clear();
       ClearBusy();
       state_ = State::Idle;
       break;

@@ -10,14 +10,23 @@
 // The file is looked up in FileFolder().
 
 #include <cstdint>
+#include <optional>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "handlers/gestionnaire.h"
 
 class TProgBoot : public TGestionnaire {
  public:
+  enum class TCommand : std::uint8_t { Synchronise, ProgramBoot };
+
   explicit TProgBoot(void* Owner = nullptr);
+
+  static std::optional<TCommand> Recognise(std::string_view instruction);
+
+  // The boot checksum the unit reported during synchronisation; valid once
+  // the device identity has been reported.
+  std::uint16_t BootChecksum() const { return bootChecksum_; }
 
   // One step of the state machine.
   void Step();
@@ -44,10 +53,9 @@ class TProgBoot : public TGestionnaire {
 
   void Dispatch();
   void Load();
-  void SendLine(std::size_t index);
 
   State state_ = State::Idle;
   std::string givenChecksum_;
-  std::vector<std::string> lines_;
-  std::size_t lineIndex_ = 0;  // the next line to send
+  TLineUpload upload_;
+  std::uint16_t bootChecksum_ = 0;
 };

@@ -7,18 +7,13 @@
 
 namespace {
 
-const std::string kInstructionUnknown = "Instruction unknown";
 const std::string kNotAllowed = "Update Not Allowed !!!";
 const std::string kNotFound = " File not found !!!";
 const std::string kEmptyFile = "Effect File Empty !!!";
 const std::string kReadError = "Error while reading Effect file !!!";
 const std::string kMalformedLine = "Error in Effect file line : ";
 const std::string kExecutionError = "Error while executing Effect file line : ";
-const std::string kTooManyRetries = "Too Many Transmission Error !!!";
-const std::string kLineEnd = "\r\n";
 
-// Repeat requests answered per "P" instruction; the next one ends it.
-constexpr std::int32_t kRetryBudget = 300;
 // The unit needs this long after "P" or "S" before the first record.
 constexpr std::uint32_t kAfterAnnounceMs = 1000;
 // An identification is 16 hex digits followed by ".".
@@ -26,21 +21,14 @@ constexpr std::size_t kIdLength = 16;
 
 constexpr char kEsc = '\x1B';
 
-struct InstructionLetter {
-  char letter;
-  TProgJtag::TState first;
-};
-// Tried in this order; the digits 0 to 3 after the same letters belong to the
-// keyboard handler.
-constexpr InstructionLetter kInstructions[] = {
-    {'D', TProgJtag::TState::IdSend},
-    {'P', TProgJtag::TState::PLoad},
-    {'F', TProgJtag::TState::FSend},
-};
+using TCommand = TProgJtag::TCommand;
 
-bool IsPromDigit(const std::string& text) {
-  return !text.empty() && (text.front() == '4' || text.front() == '5');
-}
+// The digits 0 to 3 after the same letters belong to the keyboard handler.
+constexpr TKeyword<TCommand> kKeywords[] = {
+    {"D", TCommand::Identify},
+    {"P", TCommand::Program},
+    {"F", TCommand::Function},
+};
 
 // Undoes the unit's escaping of captured data: ESC ESC stands for "1B", ESC
 // "0" for "00", and ESC "." ends the reply. The last character is never
@@ -87,19 +75,19 @@ bool CapturedSumIsRight(const std::string& decoded) {
 TProgJtag::TProgJtag(void* Owner) : TGestionnaire(Owner) {}
 
 TProgJtag::~TProgJtag() {
-  CloseEffectFile();
+  effectFile_.Close();
 }
 
 void TProgJtag::Error(const std::string& Text) {
   TGestionnaire::Error(Text);
-  CloseEffectFile();
+  effectFile_.Close();
   ClearBusy();
   state_ = TState::Failed;
 }
 
 void TProgJtag::Reset() {
   TGestionnaire::Reset();
-  CloseEffectFile();
+  effectFile_.Close();
   effectLine_.clear();
   lineCount_ = 0;
   linesRead_ = 0;
@@ -108,8 +96,12 @@ void TProgJtag::Reset() {
   state_ = TState::Idle;
 }
 
-std::string TProgJtag::ParseEffectLine(std::string_view Line) {
-  return ::ParseEffectLine(Line, fields_);
+std::optional<TProgJtag::TCommand> TProgJtag::Recognise(std::string_view instruction) {
+  const auto* found = FindKeyword(instruction, kKeywords);
+  if (found == nullptr) return std::nullopt;
+  const std::string rest = TrimLeft(instruction.substr(1));
+  if (rest.empty() || (rest.front() != '4' && rest.front() != '5')) return std::nullopt;
+  return found->keyword;
 }
 
 std::string TProgJtag::FindReply() const {
@@ -129,7 +121,7 @@ TProgJtag::TFileCheck TProgJtag::OpenEffectFile(const std::string& path) {
   while (effectFile_.Next(effectLine_)) {
     if (lineCount_ == std::numeric_limits<std::int32_t>::max()) return TFileCheck::ReadError;
     ++lineCount_;
-    if (::ParseEffectLine(effectLine_, scratch) == kEffectLineError) {
+    if (ParseEffectLine(effectLine_, scratch) == kEffectLineError) {
       linesRead_ = lineCount_;
       return TFileCheck::Malformed;
     }
@@ -141,41 +133,25 @@ TProgJtag::TFileCheck TProgJtag::OpenEffectFile(const std::string& path) {
   return TFileCheck::Sound;
 }
 
-void TProgJtag::CloseEffectFile() {
-  effectFile_.Close();
-}
-
 void TProgJtag::Dispatch() {
   if (Busy()) return;
-  for (const InstructionLetter& instruction : kInstructions) {
-    if (instruction_.empty() || instruction_.front() != instruction.letter) continue;
-    CutInstruction(1);
-    if (!IsPromDigit(instruction_)) return;
-    SetBusy();
-    state_ = instruction.first;
-    return;
+  const auto command = Recognise(instruction_);
+  if (!command) return;
+  CutInstruction(1);
+  TState first = TState::Idle;
+  switch (*command) {
+    case TCommand::Identify:
+      first = TState::IdSend;
+      break;
+    case TCommand::Program:
+      first = TState::PLoad;
+      break;
+    case TCommand::Function:
+      first = TState::FSend;
+      break;
   }
-}
-
-TProgJtag::TAck TProgJtag::TakeAck() {
-  Receive();
-  if (ReplyIs('.')) return TAck::Dot;
-  if (ReplyIs('I')) return TAck::Unknown;
-  return TAck::None;
-}
-
-void TProgJtag::RefuseUnknown() {
-  Consume("X");
-  Error(kInstructionUnknown);
-}
-
-bool TProgJtag::CountRetry() {
-  ++retryCount_;
-  if (retryCount_ > kRetryBudget) {
-    Error(kTooManyRetries);
-    return false;
-  }
-  return true;
+  SetBusy();
+  state_ = first;
 }
 
 void TProgJtag::LoadEffectFile() {
@@ -218,16 +194,16 @@ void TProgJtag::ReadNextRecord() {
       Error(kReadError);
       return;
     }
-    record = ParseEffectLine(effectLine_);
+    record = ParseEffectLine(effectLine_, fields_);
     ++linesRead_;
   }
   if (record.empty()) {
-    Send(std::string(kEffectEndRecord) + kLineEnd);
+    SendLine(std::string(kEffectEndRecord));
     state_ = TState::EndAck;
   } else if (record == kEffectLineError) {
     Error(kMalformedLine + std::to_string(linesRead_));
   } else {
-    Send(record + kLineEnd);
+    SendLine(record);
     state_ = TState::Play;
   }
 }
@@ -251,7 +227,7 @@ void TProgJtag::Play() {
   } else if (r == "R") {
     ClearBufIn();
     if (!CountRetry()) return;
-    Send(ParseEffectLine(effectLine_) + kLineEnd);
+    SendLine(ParseEffectLine(effectLine_, fields_));
   }
 }
 
@@ -284,34 +260,25 @@ void TProgJtag::Step() {
       LoadEffectFile();
       break;
     case TState::SlowAck:
-      switch (TakeAck()) {
-        case TAck::Dot:
-          Consume(".");
-          SpeedDown();
-          Send("P" + deviceDigit_);
-          state_ = TState::PAck;
-          break;
-        case TAck::Unknown:
-          RefuseUnknown();
-          break;
-        case TAck::None:
-          break;
+      Receive();
+      if (ReplyIs('.')) {
+        Consume(".");
+        SpeedDown();
+        Send("P" + deviceDigit_);
+        state_ = TState::PAck;
+      } else if (ReplyIs('I')) {
+        Refuse(kInstructionUnknown);
       }
       break;
     case TState::PAck:
-      switch (TakeAck()) {
-        case TAck::Dot:
-          Info("Updating Prom Devices");
-          Consume(".");
-          linesRead_ = 0;
-          // An empty file was refused before anything was sent.
-          ReadNextRecord();
-          break;
-        case TAck::Unknown:
-          RefuseUnknown();
-          break;
-        case TAck::None:
-          break;
+      Receive();
+      if (ReplyIs('.')) {
+        Info("Updating Prom Devices");
+        Consume(".");
+        linesRead_ = 0;
+        ReadNextRecord();
+      } else if (ReplyIs('I')) {
+        Refuse(kInstructionUnknown);
       }
       break;
     case TState::Play:
@@ -338,17 +305,13 @@ void TProgJtag::Step() {
       state_ = TState::IdAck;
       break;
     case TState::IdAck:
-      switch (TakeAck()) {
-        case TAck::Dot:
-          Info("Extract Prom Devices ID");
-          Consume(".");
-          state_ = TState::IdRead;
-          break;
-        case TAck::Unknown:
-          RefuseUnknown();
-          break;
-        case TAck::None:
-          break;
+      Receive();
+      if (ReplyIs('.')) {
+        Info("Extract Prom Devices ID");
+        Consume(".");
+        state_ = TState::IdRead;
+      } else if (ReplyIs('I')) {
+        Refuse(kInstructionUnknown);
       }
       break;
     case TState::IdRead:
@@ -364,20 +327,16 @@ void TProgJtag::Step() {
       state_ = TState::FAck;
       break;
     case TState::FAck:
-      switch (TakeAck()) {
-        case TAck::Dot:
-          Consume(".");
-          state_ = TState::Done;
-          break;
-        case TAck::Unknown:
-          RefuseUnknown();
-          break;
-        case TAck::None:
-          break;
+      Receive();
+      if (ReplyIs('.')) {
+        Consume(".");
+        state_ = TState::Done;
+      } else if (ReplyIs('I')) {
+        Refuse(kInstructionUnknown);
       }
       break;
     case TState::Done:
-      CloseEffectFile();
+      effectFile_.Close();
       ClearBusy();
       state_ = TState::Idle;
       break;

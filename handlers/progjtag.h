@@ -11,6 +11,7 @@
 // again from its first line to play it; only the current line is held.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,7 +37,11 @@ class TProgJtag : public TGestionnaire {
     Failed,
   };
 
+  enum class TCommand : std::uint8_t { Identify, Program, Function };
+
   explicit TProgJtag(void* Owner = nullptr);
+
+  static std::optional<TCommand> Recognise(std::string_view instruction);
   ~TProgJtag() override;
 
   // One step of the state machine.
@@ -46,9 +51,6 @@ class TProgJtag : public TGestionnaire {
   void Error(const std::string& Text) override;
   // Also closes an Effect file left open by a stopped run.
   void Reset() override;
-
-  // Interprets one Effect file line into this handler's working fields.
-  std::string ParseEffectLine(std::string_view Line);
 
   // The first ".", "X" or "R" anywhere in BufIn, or empty.
   std::string FindReply() const;
@@ -63,7 +65,6 @@ class TProgJtag : public TGestionnaire {
   const TEffectFields& Fields() const { return fields_; }
 
  private:
-  enum class TAck { None, Dot, Unknown };
   enum class TFileCheck { Sound, NotFound, ReadError, Malformed };
 
   void Dispatch();
@@ -71,20 +72,10 @@ class TProgJtag : public TGestionnaire {
   void Play();
   void CheckCapturedData();
   void ReadNextRecord();
-  // Counts one repeat request, the unit's or our own; past the budget it ends
-  // the instruction and returns false.
-  bool CountRetry();
-
-  // Receive, then "." or "I" at the front of BufIn.
-  TAck TakeAck();
-  // Drops the "I" and fails with "Instruction unknown".
-  void RefuseUnknown();
-
   // Opens the file, counts its lines into LineCount and parses each; on
   // Sound the file is open again at its first line. On Malformed, LinesRead
   // is the number of the first malformed line.
   TFileCheck OpenEffectFile(const std::string& path);
-  void CloseEffectFile();
 
   TState state_ = TState::Idle;
   std::string effectLine_;

@@ -3,98 +3,66 @@
 #include <string_view>
 
 #include "hex/hex.h"
-#include "platform/files.h"
 
 namespace {
 
-constexpr std::int32_t kMaxRetries = 300;
-constexpr std::uint8_t kChecksumRecord = 0x0C;
+using Kind = TProgPsd::TCommand::Kind;
 
-enum class Command { kProgram, kIdentify, kFunction };
-
-struct CommandEntry {
-  char letter;
-  Command command;
+constexpr TKeyword<Kind> kKeywords[] = {
+    {"P", Kind::Program},
+    {"D", Kind::Identify},
+    {"F", Kind::Function},
 };
-
-constexpr CommandEntry kCommands[] = {
-    {'P', Command::kProgram},
-    {'D', Command::kIdentify},
-    {'F', Command::kFunction},
-};
-
-const std::string kInstructionUnknown = "Instruction unknown";
-const std::string kTooManyRetries = "Too Many Transmission Error !!!";
 
 }  // namespace
+
+std::optional<TProgPsd::TCommand> TProgPsd::Recognise(std::string_view instruction) {
+  const auto* found = FindKeyword(instruction, kKeywords);
+  if (found == nullptr) return std::nullopt;
+  const std::string rest = TrimLeft(instruction.substr(1));
+  if (rest.empty() || rest.front() < '0' || rest.front() > '3') return std::nullopt;
+  return TCommand{found->keyword, rest.front() - '0'};
+}
 
 TProgPsd::TProgPsd(void* Owner) : TGestionnaire(Owner) {}
 
 void TProgPsd::Reset() {
-  lines_.clear();
+  upload_.Clear();
   TGestionnaire::Reset();
   state_ = State::Idle;
 }
 
 void TProgPsd::Error(const std::string& Text) {
-  lines_.clear();
+  upload_.Clear();
   ClearBusy();
   state_ = State::Failed;
   TGestionnaire::Error(Text);
 }
 
-void TProgPsd::Refuse(const std::string& message) {
-  Consume("X");
-  Error(message);
-}
-
-bool TProgPsd::CountRetry() {
-  ++retryCount_;
-  if (retryCount_ > kMaxRetries) {
-    Error(kTooManyRetries);
-    return false;
-  }
-  return true;
-}
-
-// Appending rather than `prefix + digit`: gcc 12 at -O3 warns falsely about
-// the latter (-Wrestrict).
 std::string TProgPsd::WithDigit(const char* prefix) const {
-  std::string text(prefix);
-  text += HexDigit(bank_);
-  return text;
-}
-
-void TProgPsd::SendLine(std::size_t index) {
-  Send(lines_[index] + "\r\n");
+  return std::string(prefix) + HexDigit(bank_);
 }
 
 void TProgPsd::Dispatch() {
   if (Busy()) return;
-  const CommandEntry* found = nullptr;
-  for (const CommandEntry& entry : kCommands) {
-    if (!instruction_.empty() && instruction_.front() == entry.letter) {
-      found = &entry;
-      break;
-    }
-  }
-  if (found == nullptr) return;
+  const auto command = Recognise(instruction_);
+  if (!command) return;
   CutInstruction(1);
-  if (instruction_.empty() || instruction_.front() < '0' || instruction_.front() > '3') return;
-
-  SetBusy();
-  bank_ = instruction_.front() - '0';
-  switch (found->command) {
-    case Command::kProgram:
-      state_ = State::PLoad;
+  bank_ = command->bank;
+  State first = State::Idle;
+  switch (command->kind) {
+    case Kind::Program:
+      first = State::PLoad;
       break;
-    case Command::kIdentify:
-      state_ = State::IdSend;
+    case Kind::Identify:
+      first = State::IdSend;
       break;
-    case Command::kFunction:
-      state_ = State::FSend;
+    case Kind::Function:
+      first = State::FSend;
       break;
   }
+  SetBusy();
+  state_ = first;
 }
 
 void TProgPsd::Load() {
@@ -106,13 +74,13 @@ void TProgPsd::Load() {
   }
   CutInstruction(1);  // the digit; the rest is the file name
   retryCount_ = 0;
-  if (platform::ReadTextLines(FileFolder() + instruction_, lines_) != platform::ReadStatus::kOk) {
+  if (!upload_.Load(FileFolder() + instruction_)) {
     Error(FileFolder() + instruction_ + " File not found !!!");
     return;
   }
   // Found before the erase: failing after it would leave the bank erased for
   // nothing.
-  if (lines_.empty()) {
+  if (upload_.Empty()) {
     Error("Keyb File Empty !!!");
     return;
   }
@@ -142,44 +110,33 @@ void TProgPsd::Step() {
       Receive();
       if (ReplyIs('.')) {
         Consume(".");
-        lineIndex_ = 0;
-        SetMaxProgress(static_cast<std::int32_t>(lines_.size()));
-        if (lines_.empty()) {
-          Error("Keyb File Empty !!!");
-          break;
-        }
+        SetMaxProgress(static_cast<std::int32_t>(upload_.Count()));
         Info(WithDigit("Upload Bank"));
-        SendLine(0);
-        lineIndex_ = 1;
+        StartUpload(upload_);
         state_ = State::Upload;
       } else if (ReplyIs('X')) {
         Refuse("Error while erasing !!!");
       }
       break;
     case State::Upload:
-      Receive();
-      if (ReplyIs('.')) {
-        Consume(".");
-        StepProgress();
-        if (lineIndex_ < lines_.size()) {
-          SendLine(lineIndex_);
-          ++lineIndex_;
-        } else {
+      switch (AwaitUploadReply(upload_)) {
+        case TUploadReply::Finished:
           state_ = State::VerifySend;
-        }
-      } else if (ReplyIs('X')) {
-        Refuse("Error while writing!!!");
-      } else if (ReplyIs('R')) {
-        Consume("R");
-        if (CountRetry()) SendLine(lineIndex_ - 1);
+          break;
+        case TUploadReply::Refused:
+          Refuse("Error while writing!!!");
+          break;
+        case TUploadReply::None:
+        case TUploadReply::Sent:
+          break;
       }
       break;
     case State::VerifySend: {
       Info(WithDigit("Verify Bank"));
       // Bank 0 lives in the lower half of the image, the others in the upper.
-      const std::uint16_t sum = bank_ == 0 ? HexFileChecksum(lines_, 0x0000, 0x7FFF)
-                                           : HexFileChecksum(lines_, 0x8000, 0xFFFF);
-      Send(MakeHexRecord(kChecksumRecord, 0x0000, WordToHex(sum)) + "\r\n");
+      const std::uint16_t sum = bank_ == 0 ? HexFileChecksum(upload_.Lines(), 0x0000, 0x7FFF)
+                                           : HexFileChecksum(upload_.Lines(), 0x8000, 0xFFFF);
+      SendChecksumRecord(WordToHex(sum));
       state_ = State::VerifyAck;
       break;
     }
@@ -233,7 +190,7 @@ void TProgPsd::Step() {
       }
       break;
     case State::Done:
-      lines_.clear();
+      upload_.Clear();
       ClearBusy();
       state_ = State::Idle;
       break;

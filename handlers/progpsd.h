@@ -11,14 +11,22 @@
 // file name is the rest of the line, trimmed, looked up in FileFolder().
 
 #include <cstdint>
+#include <optional>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "handlers/gestionnaire.h"
 
 class TProgPsd : public TGestionnaire {
  public:
+  struct TCommand {
+    enum class Kind : std::uint8_t { Program, Identify, Function } kind;
+    std::int32_t bank;
+  };
+
   explicit TProgPsd(void* Owner = nullptr);
+
+  static std::optional<TCommand> Recognise(std::string_view instruction);
 
   // One step of the state machine.
   void Step();
@@ -46,16 +54,10 @@ class TProgPsd : public TGestionnaire {
 
   void Dispatch();
   void Load();
-  void SendLine(std::size_t index);
-  // Drops the reply character, then fails with `message`.
-  void Refuse(const std::string& message);
-  // Counts a repeat request; fails once the instruction has had too many.
-  bool CountRetry();
   // `prefix` followed by the bank as it appears in commands and messages.
   std::string WithDigit(const char* prefix) const;
 
   State state_ = State::Idle;
-  std::vector<std::string> lines_;
-  std::size_t lineIndex_ = 0;  // the next line to send
+  TLineUpload upload_;
   std::int32_t bank_ = 0;
 };

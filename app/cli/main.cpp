@@ -49,6 +49,8 @@ int Run(const CliOptions& options) {
   const bool drawProgress = StderrIsTerminal();
   ProgressLine progress(stderr);
   auto statusOut = [&](const std::string& line) {
+    // There is no START button here to click.
+    if (line == TMainFich::kIdlePrompt) return;
     progress.Clear();
     std::fputs(line.c_str(), stdout);
     std::fputc('\n', stdout);
@@ -87,9 +89,9 @@ int Run(const CliOptions& options) {
     main.SetPortOverride(options.port);
   }
   if (options.autoMode) main.MAutoClick();
-  main.CompSel.CBKeyb.Checked = !options.skipKeyb;
-  main.CompSel.CBProm1.Checked = !options.skipProm1;
-  main.CompSel.CBProm2.Checked = !options.skipProm2;
+  main.CompSel.SetSelected(0, !options.skipKeyb);
+  main.CompSel.SetSelected(4, !options.skipProm1);
+  main.CompSel.SetSelected(5, !options.skipProm2);
   if (options.slow) main.SlowClick();
   if (options.files) main.SetFileFolder(*options.files);
 
@@ -100,7 +102,7 @@ int Run(const CliOptions& options) {
   context.speed = options.slow ? "slow" : "fast";
   const auto started = Clock::now();
 
-  // The window's first tick shows the idle prompt; then the button is pressed.
+  // The window's first tick readies the idle state; then the button is pressed.
   main.Timer1Timer();
   if (options.readId) {
     main.ReadIdClick();
@@ -123,10 +125,7 @@ int Run(const CliOptions& options) {
       if (main.Timer1.Enabled) main.Timer1Timer();
       nextTick = Clock::now() + interval;
     }
-    if (main.Record.Result == "completed" && main.RunState == TRunState::Idle) {
-      main.Timer1Timer();  // the idle prompt, as the window shows it
-      break;
-    }
+    if (main.Record.Result == "completed" && main.RunState == TRunState::Idle) break;
   }
   // The bars end with the run; closing the window below must not draw them.
   main.OnChanged = {};

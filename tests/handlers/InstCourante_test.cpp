@@ -272,10 +272,11 @@ TEST_F(InstCrtTest, WaitEndsOnceMoreThanItsTimeHasPassed) {
   }
 }
 
-TEST_F(InstCrtTest, WaitTakesOnlyPlainDecimalMilliseconds) {
+TEST_F(InstCrtTest, WaitTakesOnlyNonNegativeDecimalMilliseconds) {
   FakeClock clock(0);
-  for (const char* line : {"wait", "wait   ", "wait -5", "wait +5", "wait 5s", "wait 1 2",
-                           "wait 0x10", "wait 4294967296", "wait 99999999999999999999"}) {
+  for (const char* line :
+       {"wait", "wait   ", "wait -5", "wait +", "wait ++5", "wait 5s", "wait 1 2", "wait 0x10",
+        "wait 4294967296", "wait 99999999999999999999"}) {
     TestOwner o;
     TInstCrt handler;
     o.Attach(handler);
@@ -293,6 +294,20 @@ TEST_F(InstCrtTest, WaitTakesOnlyPlainDecimalMilliseconds) {
   handler.Step();
   EXPECT_TRUE(o.errors.empty());
   EXPECT_TRUE(handler.Busy()) << "the longest wait never passes by a whole wrap";
+
+  TestOwner plus;
+  TInstCrt signedWait;
+  plus.Attach(signedWait);
+  plus.Offer(signedWait, "wait +5");
+  signedWait.Step();
+  clock.Advance(5);
+  signedWait.Step();
+  EXPECT_TRUE(signedWait.Busy()) << "a leading plus sign still reads as 5 ms";
+  clock.Advance(1);
+  signedWait.Step();
+  signedWait.Step();
+  EXPECT_FALSE(signedWait.Busy());
+  EXPECT_TRUE(plus.errors.empty());
 }
 
 TEST_F(InstCrtTest, ALineReplacedWhileBusyIsNotReadPastItsEnd) {

@@ -1,5 +1,7 @@
 #include "app/main.h"
 
+#include "app/JobCheck.h"
+
 #include <string>
 #include <utility>
 
@@ -16,7 +18,6 @@ namespace {
 
 constexpr const char* kStartDevice = "Start the device while pushing the ENTER button";
 constexpr const char* kCompleted = "Program operation completed";
-constexpr const char* kSyntaxError = "Syntax Error in script file line : ";
 constexpr const char* kOpenError = "Error while opening ";
 constexpr const char* kNotFound = " File not found !!!";
 
@@ -182,19 +183,18 @@ TGestionnaire* TMainFich::BusyHandler() const {
 
 // --- component skipping ---
 
-// The handlers take blanks between the letter and the component digit
-// ("P 2 keyb2.hex" programs bank 2), so skipping must recognise the same
-// forms: a line that only matched without blanks would still program a
-// component the technician deselected.
 void TMainFich::SkipComponent(int component, const char* reason) {
-  const char digit = HexDigit(component);
-  for (std::string& line : Script) {
-    const std::string text = Trim(line);
-    if (text.empty() || (text[0] != 'P' && text[0] != 'V' && text[0] != 'F')) continue;
-    const std::string rest = TrimLeft(std::string_view(text).substr(1));
-    if (!rest.empty() && rest[0] == digit) line = "NP";
-  }
+  SkipComponentLines(Script, component);
   Record.Skipped.push_back({component, reason});
+}
+
+TJobSettings TMainFich::JobSettings() const {
+  TJobSettings settings;
+  settings.folder = ProgBoot->FileFolder();
+  settings.slow = Slow.Checked;
+  for (int component = 0; component < kComponentCount; ++component)
+    settings.skipped[component] = MManual.Checked && !CompSel.Selected(component);
+  return settings;
 }
 
 void TMainFich::DeselectComponents() {
@@ -358,6 +358,13 @@ void TMainFich::RunStep() {
       ProgressBar2.SetPosition(0);
       for (TGestionnaire* h : handlers_)
         h->SetSlowLink(Slow.Checked);
+      // A job that would fail part way must fail before the unit is told
+      // anything: a half-updated unit is worse than one left alone.
+      const TJob job = CheckJob(Script, JobSettings());
+      if (const TJobLine* bad = job.FirstProblem()) {
+        ShowError(bad->plan.problem);
+        break;
+      }
       RunState = TRunState::LetLinkOpen;
       if (!link_->SetLinkOpen(true)) ShowError(kOpenError);
       break;

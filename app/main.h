@@ -19,6 +19,7 @@
 #include "app/LinkPort.h"
 
 class TGestionnaire;
+struct TJobSettings;
 class TProgBoot;
 class TInstCrt;
 class TProgPsd;
@@ -110,6 +111,9 @@ class TMainFich {
   void DeselectComponents();
   void VersionSame(std::int32_t component);
   std::string DeviceIdText() const;
+  // The job as the next run will check it: its folder, speed and the
+  // components Manual mode leaves out.
+  TJobSettings JobSettings() const;
 
   // For front ends that offer more than the Port menu's nine ports: a port
   // number from 1 to 16 used instead of the menu's; 0 uses the menu.

@@ -62,6 +62,49 @@ std::optional<TInstCrt::TCommand> TInstCrt::Recognise(std::string_view instructi
   return found->keyword;
 }
 
+TLinePlan TInstCrt::Plan(std::string_view instruction) {
+  TLinePlan plan;
+  const auto command = Recognise(instruction);
+  if (!command) return plan;
+  switch (*command) {
+    case Keyword::kPrompt:
+      plan.action = "show \"" + CutText(instruction, 6) + "\"";
+      break;
+    case Keyword::kWait:
+      plan.action = "wait";
+      if (!ParseWaitTime(CutText(instruction, 4), plan.pauseMs)) plan.problem = kBadWaitTime;
+      break;
+    case Keyword::kRs:
+    case Keyword::kNp:
+    case Keyword::kFi:
+      plan.action = "unit command " + std::string(instruction.substr(0, 2));
+      plan.bytes = 3;
+      break;
+    case Keyword::kV:
+    case Keyword::kT: {
+      const std::string rest = CutText(instruction, 1);
+      const std::string text = CutText(rest, 1);
+      const std::string component(1, rest.front());
+      if (*command == Keyword::kV) {
+        plan.action = "write version " + text + " of component " + component;
+        plan.bytes = 4 + text.size();  // the command, ".", the text, "."
+      } else {
+        plan.action = "test version " + text + " of component " + component;
+        plan.bytes = 8;  // the command, ".", four characters and "."
+      }
+      break;
+    }
+    case Keyword::kUv:
+    case Keyword::kOp: {
+      const std::string text = CutText(instruction, 2);
+      plan.action = "write " + std::string(instruction.substr(0, 2)) + " text " + text;
+      plan.bytes = 4 + text.size();
+      break;
+    }
+  }
+  return plan;
+}
+
 void TInstCrt::Dispatch() {
   if (Busy()) return;
   const auto keyword = Recognise(instruction_);

@@ -28,6 +28,7 @@ class TInstCrt : public TGestionnaire {
   explicit TInstCrt(void* Owner = nullptr);
 
   static std::optional<TCommand> Recognise(std::string_view instruction);
+  static TLinePlan Plan(std::string_view instruction);
 
   TVersionNotifyEvent OnVersionSame;
 

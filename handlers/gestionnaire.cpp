@@ -52,8 +52,12 @@ void TGestionnaire::ResetFields() {
   slowLink_ = false;
 }
 
+std::string CutText(std::string_view text, std::size_t n) {
+  return Trim(text.substr(std::min(n, text.size())));
+}
+
 void TGestionnaire::CutInstruction(std::size_t n) {
-  instruction_ = Trim(std::string_view(instruction_).substr(std::min(n, instruction_.size())));
+  instruction_ = CutText(instruction_, n);
 }
 
 void TGestionnaire::Refuse(const std::string& message) {

@@ -47,6 +47,24 @@ inline constexpr const char* kTooManyRetries = "Too Many Transmission Error !!!"
 // Repeat requests answered per instruction; the next one ends it.
 inline constexpr std::int32_t kMaxRetries = 300;
 
+// What a script line will do, found without a unit: each handler's static
+// Plan() reads the line and the files it names the way the instruction will
+// when it is reached, and counts the bytes its dialogue moves.
+struct TLinePlan {
+  std::string problem;          // what the instruction would report; empty when sound
+  std::string action;           // what it does, in a few words
+  std::string file;             // the file it uses, if any
+  std::int32_t count = 0;       // the file's lines, or the Effect file's records
+  std::string checksum;         // the verification sum it will send, 4 hex digits
+  std::uint64_t bytes = 0;      // both ways, at 57600 baud
+  std::uint64_t slowBytes = 0;  // both ways, at the PROM speed (19200 when slow)
+  std::uint32_t pauseMs = 0;    // fixed pauses: the wait, the PROM's start
+};
+
+// Trims what remains after the first n characters (all of them when the text
+// is shorter): how a handler cuts a keyword or an argument off its line.
+std::string CutText(std::string_view text, std::size_t n);
+
 // A handler's keywords: the first entry the instruction begins with wins, so
 // the table's order is the order in which the keywords are tried.
 template <typename K>

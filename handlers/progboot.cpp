@@ -73,30 +73,55 @@ void TProgBoot::Dispatch() {
   state_ = first;
 }
 
-void TProgBoot::Load() {
-  CutInstruction(1);  // the "B"
+std::string TProgBoot::LoadImage(std::string_view text, const std::string& folder,
+                                 TLineUpload& upload, std::string& given) {
   // Only a space ends the file name: a tab stays part of it.
-  const std::size_t space = instruction_.find(' ');
-  const std::string fileName = instruction_.substr(0, space);
-  const std::string given = space == std::string::npos
-                                ? std::string()
-                                : Trim(std::string_view(instruction_).substr(space));
-  retryCount_ = 0;
-  if (!upload_.Load(FileFolder() + fileName)) {
-    Error(FileFolder() + instruction_ + " File not found !!!");
-    return;
-  }
+  const std::size_t space = text.find(' ');
+  given = space == std::string_view::npos ? std::string() : Trim(text.substr(space));
+  if (!upload.Load(folder + std::string(text.substr(0, space))))
+    return folder + std::string(text) + " File not found !!!";
   // Both checks come before the erase: failing after it would leave the unit
   // without an extended boot for nothing.
-  if (upload_.Empty()) {
-    Error("Boot File Empty !!!");
+  if (upload.Empty()) return "Boot File Empty !!!";
+  if (!given.empty() && !IsChecksumText(given)) return "Bad checksum value !!!";
+  return {};
+}
+
+TLinePlan TProgBoot::Plan(std::string_view instruction, const std::string& folder) {
+  TLinePlan plan;
+  const auto command = Recognise(instruction);
+  if (!command) return plan;
+  switch (*command) {
+    case TCommand::Synchronise:
+      plan.action = "synchronise with the unit";
+      plan.bytes = 15;  // "%" both ways, ".", "17", ".", 8 digits and "."
+      break;
+    case TCommand::ProgramBoot: {
+      TLineUpload upload;
+      std::string given;
+      const std::string text = CutText(CutText(instruction, 1), 1);
+      plan.action = "program the extended boot";
+      plan.problem = LoadImage(text, folder, upload, given);
+      plan.file = text.substr(0, text.find(' '));
+      if (!plan.problem.empty()) break;
+      plan.count = static_cast<std::int32_t>(upload.Count());
+      plan.checksum =
+          given.empty() ? WordToHex(HexFileChecksum(upload.Lines(), kBootFirst, kBootLast)) : given;
+      plan.bytes = UploadBytes(upload) + 4;  // "PB", and two "." for it and the erase
+      break;
+    }
+  }
+  return plan;
+}
+
+void TProgBoot::Load() {
+  CutInstruction(1);  // the "B"
+  retryCount_ = 0;
+  const std::string problem = LoadImage(instruction_, FileFolder(), upload_, givenChecksum_);
+  if (!problem.empty()) {
+    Error(problem);
     return;
   }
-  if (!given.empty() && !IsChecksumText(given)) {
-    Error("Bad checksum value !!!");
-    return;
-  }
-  givenChecksum_ = given;
   SetMaxProgress(static_cast<std::int32_t>(upload_.Count()) + 2);
   Send("PB");
   state_ = State::PbAck;

@@ -23,6 +23,7 @@ class TProgBoot : public TGestionnaire {
   explicit TProgBoot(void* Owner = nullptr);
 
   static std::optional<TCommand> Recognise(std::string_view instruction);
+  static TLinePlan Plan(std::string_view instruction, const std::string& folder);
 
   // The boot checksum the unit reported during synchronisation; valid once
   // the device identity has been reported.
@@ -53,6 +54,10 @@ class TProgBoot : public TGestionnaire {
 
   void Dispatch();
   void Load();
+  // Reads the file of a "PB" line (the text after "B") and its optional
+  // checksum; returns what the instruction must report, or nothing.
+  static std::string LoadImage(std::string_view text, const std::string& folder,
+                               TLineUpload& upload, std::string& given);
 
   State state_ = State::Idle;
   std::string givenChecksum_;

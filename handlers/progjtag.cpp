@@ -110,27 +110,79 @@ std::string TProgJtag::FindReply() const {
   return std::string(1, BufIn()[at]);
 }
 
-TProgJtag::TFileCheck TProgJtag::OpenEffectFile(const std::string& path) {
-  lineCount_ = -1;
-  if (!platform::FileExists(path)) return TFileCheck::NotFound;
-  lineCount_ = 0;
-  // It is there but cannot be opened (no permission, say): not a missing file.
-  if (!effectFile_.Open(path)) return TFileCheck::ReadError;
-  linesRead_ = 0;
-  TEffectFields scratch;
-  while (effectFile_.Next(effectLine_)) {
-    if (lineCount_ == std::numeric_limits<std::int32_t>::max()) return TFileCheck::ReadError;
-    ++lineCount_;
-    if (ParseEffectLine(effectLine_, scratch) == kEffectLineError) {
-      linesRead_ = lineCount_;
-      return TFileCheck::Malformed;
-    }
+TProgJtag::TEffectCheck TProgJtag::CheckEffectFile(const std::string& folder,
+                                                   const std::string& fileName) {
+  TEffectCheck check;
+  const std::string path = folder + fileName;
+  if (!platform::FileExists(path)) {
+    check.lines = -1;
+    check.problem = path + kNotFound;
+    return check;
   }
-  effectLine_.clear();
-  if (effectFile_.Failed()) return TFileCheck::ReadError;
-  // Back to the first line; the file may have gone in between.
-  if (!effectFile_.Open(path)) return TFileCheck::ReadError;
-  return TFileCheck::Sound;
+  platform::TextLineReader file;
+  // It is there but cannot be opened (no permission, say): not a missing file.
+  if (!file.Open(path)) {
+    check.problem = kReadError;
+    return check;
+  }
+  std::string line;
+  TEffectFields fields;
+  while (file.Next(line)) {
+    if (check.lines == std::numeric_limits<std::int32_t>::max()) {
+      check.problem = kReadError;
+      return check;
+    }
+    ++check.lines;
+    const std::string record = ParseEffectLine(line, fields);
+    if (record == kEffectLineError) {
+      check.problem = kMalformedLine + std::to_string(check.lines);
+      return check;
+    }
+    if (record.empty()) continue;
+    // The record and its ".", then the block the unit asks for, or the
+    // captured data it sends with its sum and the "." that takes them.
+    ++check.records;
+    check.bytes += record.size() + 3;
+    if (fields.DataPending) check.bytes += 2 + fields.TdiText.size();
+    if ((fields.ShiftType & kShiftCapture) != 0) check.bytes += fields.TdoText.size() + 5;
+  }
+  if (file.Failed()) {
+    check.problem = kReadError;
+  } else if (check.lines == 0) {
+    check.problem = kEmptyFile;
+  }
+  check.bytes += 3 + kEffectEndRecord.size() + 3;  // "P" and the device, "."; the end record
+  return check;
+}
+
+TLinePlan TProgJtag::Plan(std::string_view instruction, const std::string& folder, bool slow) {
+  TLinePlan plan;
+  const auto command = Recognise(instruction);
+  if (!command) return plan;
+  const std::string rest = CutText(instruction, 1);
+  const std::string device = rest.substr(0, 1) == "4" ? "PROM 1" : "PROM 2";
+  switch (*command) {
+    case TCommand::Identify:
+      plan.action = "read the identification of " + device;
+      plan.bytes = 20;  // "D" and the device, ".", 16 digits and "."
+      break;
+    case TCommand::Program: {
+      plan.action = "program " + device;
+      plan.file = CutText(rest, 1);
+      const TEffectCheck check = CheckEffectFile(folder, plan.file);
+      plan.problem = check.problem;
+      plan.count = check.records;
+      (slow ? plan.slowBytes : plan.bytes) = check.bytes;
+      if (slow) plan.bytes = 3;  // "S" and the device, "."
+      plan.pauseMs = kAfterAnnounceMs;
+      break;
+    }
+    case TCommand::Function:
+      plan.action = "PROM command F" + rest.substr(0, 1);
+      plan.bytes = 3;
+      break;
+  }
+  return plan;
 }
 
 void TProgJtag::Dispatch() {
@@ -162,21 +214,15 @@ void TProgJtag::LoadEffectFile() {
   }
   deviceDigit_ = instruction_.substr(0, 1);
   CutInstruction(1);
-  switch (OpenEffectFile(FileFolder() + instruction_)) {
-    case TFileCheck::NotFound:
-      Error(FileFolder() + instruction_ + kNotFound);
-      return;
-    case TFileCheck::ReadError:
-      Error(kReadError);
-      return;
-    case TFileCheck::Malformed:
-      Error(kMalformedLine + std::to_string(linesRead_));
-      return;
-    case TFileCheck::Sound:
-      break;
+  const TEffectCheck check = CheckEffectFile(FileFolder(), instruction_);
+  lineCount_ = check.lines;
+  if (!check.problem.empty()) {
+    Error(check.problem);
+    return;
   }
-  if (lineCount_ == 0) {
-    Error(kEmptyFile);
+  // Played from its first line again; the file may have gone in between.
+  if (!effectFile_.Open(FileFolder() + instruction_)) {
+    Error(kReadError);
     return;
   }
   Send((SlowLink() ? "S" : "P") + deviceDigit_);

@@ -42,6 +42,7 @@ class TProgJtag : public TGestionnaire {
   explicit TProgJtag(void* Owner = nullptr);
 
   static std::optional<TCommand> Recognise(std::string_view instruction);
+  static TLinePlan Plan(std::string_view instruction, const std::string& folder, bool slow);
   ~TProgJtag() override;
 
   // One step of the state machine.
@@ -65,17 +66,21 @@ class TProgJtag : public TGestionnaire {
   const TEffectFields& Fields() const { return fields_; }
 
  private:
-  enum class TFileCheck { Sound, NotFound, ReadError, Malformed };
+  // An Effect file read whole and every line interpreted, as it is before
+  // the unit is told anything.
+  struct TEffectCheck {
+    std::string problem;     // what the instruction must report, or nothing
+    std::int32_t lines = 0;  // -1 when the file is not there
+    std::int32_t records = 0;
+    std::uint64_t bytes = 0;  // both ways, with the announcement and the end record
+  };
 
   void Dispatch();
   void LoadEffectFile();
   void Play();
   void CheckCapturedData();
   void ReadNextRecord();
-  // Opens the file, counts its lines into LineCount and parses each; on
-  // Sound the file is open again at its first line. On Malformed, LinesRead
-  // is the number of the first malformed line.
-  TFileCheck OpenEffectFile(const std::string& path);
+  static TEffectCheck CheckEffectFile(const std::string& folder, const std::string& fileName);
 
   TState state_ = TState::Idle;
   std::string effectLine_;

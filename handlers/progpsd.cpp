@@ -65,6 +65,50 @@ void TProgPsd::Dispatch() {
   state_ = first;
 }
 
+std::string TProgPsd::LoadImage(const std::string& fileName, const std::string& folder,
+                                TLineUpload& upload) {
+  if (!upload.Load(folder + fileName)) return folder + fileName + " File not found !!!";
+  // Found before the erase: failing after it would leave the bank erased for
+  // nothing.
+  if (upload.Empty()) return "Keyb File Empty !!!";
+  return {};
+}
+
+// Bank 0 lives in the lower half of the image, the others in the upper.
+std::uint16_t TProgPsd::BankChecksum(const TLineUpload& upload, std::int32_t bank) {
+  return bank == 0 ? HexFileChecksum(upload.Lines(), 0x0000, 0x7FFF)
+                   : HexFileChecksum(upload.Lines(), 0x8000, 0xFFFF);
+}
+
+TLinePlan TProgPsd::Plan(std::string_view instruction, const std::string& folder) {
+  TLinePlan plan;
+  const auto command = Recognise(instruction);
+  if (!command) return plan;
+  const std::string bank = std::to_string(command->bank);
+  switch (command->kind) {
+    case Kind::Program: {
+      TLineUpload upload;
+      plan.action = "program keyboard bank " + bank;
+      plan.file = CutText(CutText(instruction, 1), 1);
+      plan.problem = LoadImage(plan.file, folder, upload);
+      if (!plan.problem.empty()) break;
+      plan.count = static_cast<std::int32_t>(upload.Count());
+      plan.checksum = WordToHex(BankChecksum(upload, command->bank));
+      plan.bytes = UploadBytes(upload) + 4;  // "P" and the bank, and two "."
+      break;
+    }
+    case Kind::Identify:
+      plan.action = "read the keyboard identification of bank " + bank;
+      plan.bytes = 6;  // "D" and the bank, ".", two characters and "."
+      break;
+    case Kind::Function:
+      plan.action = "bank command F" + bank;
+      plan.bytes = 3;
+      break;
+  }
+  return plan;
+}
+
 void TProgPsd::Load() {
   if (!UpdateAllowed()) {
     Error("Update Not Allowed !!!");
@@ -74,14 +118,9 @@ void TProgPsd::Load() {
   }
   CutInstruction(1);  // the digit; the rest is the file name
   retryCount_ = 0;
-  if (!upload_.Load(FileFolder() + instruction_)) {
-    Error(FileFolder() + instruction_ + " File not found !!!");
-    return;
-  }
-  // Found before the erase: failing after it would leave the bank erased for
-  // nothing.
-  if (upload_.Empty()) {
-    Error("Keyb File Empty !!!");
+  const std::string problem = LoadImage(instruction_, FileFolder(), upload_);
+  if (!problem.empty()) {
+    Error(problem);
     return;
   }
   Send(WithDigit("P"));
@@ -133,10 +172,7 @@ void TProgPsd::Step() {
       break;
     case State::VerifySend: {
       Info(WithDigit("Verify Bank"));
-      // Bank 0 lives in the lower half of the image, the others in the upper.
-      const std::uint16_t sum = bank_ == 0 ? HexFileChecksum(upload_.Lines(), 0x0000, 0x7FFF)
-                                           : HexFileChecksum(upload_.Lines(), 0x8000, 0xFFFF);
-      SendChecksumRecord(WordToHex(sum));
+      SendChecksumRecord(WordToHex(BankChecksum(upload_, bank_)));
       state_ = State::VerifyAck;
       break;
     }

@@ -27,6 +27,7 @@ class TProgPsd : public TGestionnaire {
   explicit TProgPsd(void* Owner = nullptr);
 
   static std::optional<TCommand> Recognise(std::string_view instruction);
+  static TLinePlan Plan(std::string_view instruction, const std::string& folder);
 
   // One step of the state machine.
   void Step();
@@ -54,6 +55,10 @@ class TProgPsd : public TGestionnaire {
 
   void Dispatch();
   void Load();
+  // Reads a bank's file; returns what the instruction must report, or nothing.
+  static std::string LoadImage(const std::string& fileName, const std::string& folder,
+                               TLineUpload& upload);
+  static std::uint16_t BankChecksum(const TLineUpload& upload, std::int32_t bank);
   // `prefix` followed by the bank as it appears in commands and messages.
   std::string WithDigit(const char* prefix) const;
 

@@ -5,6 +5,7 @@
 // line in flight at a time; "." acknowledges it, "R" asks for it again.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,10 @@ class TLineUpload {
   std::vector<std::string> lines_;
   std::size_t next_ = 0;
 };
+
+// Bytes an upload moves both ways: each line with CR LF and its ".", then the
+// verification record with CR LF and its ".".
+std::uint64_t UploadBytes(const TLineUpload& upload);
 
 // What one step of an upload found at the front of the received text.
 enum class TUploadReply {

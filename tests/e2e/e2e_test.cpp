@@ -263,7 +263,8 @@ TEST_F(EndToEnd, ReadIdRunsReadidIniFromTheCurrentFolder) {
 
 TEST(CommandLine, PortThatCannotBeOpenedIsReportedOncePerAttemptUntilStopped) {
   e2e::Process p;
-  ASSERT_TRUE(p.Start({kUpdater, "--device", "/nonexistent/qsr470-tty", kExamples + "script.ini"}));
+  ASSERT_TRUE(p.Start({kUpdater, "--device", "/nonexistent/qsr470-tty", "--files", kExamples,
+                       kExamples + "script.ini"}));
   // The thread pauses a second after each report, so two take at least that.
   auto reports = [&p] {
     int n = 0;

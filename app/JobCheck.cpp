@@ -1,0 +1,75 @@
+#include "app/JobCheck.h"
+
+#include "handlers/InstCourante.h"
+#include "handlers/progboot.h"
+#include "handlers/progjtag.h"
+#include "handlers/progpsd.h"
+#include "hex/hex.h"
+
+namespace {
+
+// 10 bits per byte on the line.
+std::uint64_t WireMs(std::uint64_t bytes, std::uint64_t baud) {
+  return (bytes * 10 * 1000 + baud / 2) / baud;
+}
+
+// The handlers are offered a line in the run's order; the first that
+// recognises it takes it.
+TLinePlan PlanLine(const std::string& line, const TJobSettings& settings) {
+  if (TProgBoot::Recognise(line)) return TProgBoot::Plan(line, settings.folder);
+  if (TInstCrt::Recognise(line)) return TInstCrt::Plan(line);
+  if (TProgPsd::Recognise(line)) return TProgPsd::Plan(line, settings.folder);
+  if (TProgJtag::Recognise(line)) return TProgJtag::Plan(line, settings.folder, settings.slow);
+  TLinePlan none;
+  none.problem = kSyntaxError;
+  return none;
+}
+
+}  // namespace
+
+void SkipComponentLines(std::vector<std::string>& script, int component) {
+  const char digit = HexDigit(component);
+  for (std::string& line : script) {
+    const std::string text = Trim(line);
+    if (text.empty() || (text[0] != 'P' && text[0] != 'V' && text[0] != 'F')) continue;
+    const std::string rest = TrimLeft(std::string_view(text).substr(1));
+    if (!rest.empty() && rest[0] == digit) line = "NP";
+  }
+}
+
+const TJobLine* TJob::FirstProblem() const {
+  for (const TJobLine& line : lines) {
+    if (!line.plan.problem.empty()) return &line;
+  }
+  return nullptr;
+}
+
+std::uint32_t TJob::EstimateMs(const TLinePlan& plan) {
+  return static_cast<std::uint32_t>(WireMs(plan.bytes, 57600) + WireMs(plan.slowBytes, 19200) +
+                                    plan.pauseMs);
+}
+
+std::uint32_t TJob::EstimateMs() const {
+  std::uint64_t total = 0;
+  for (const TJobLine& line : lines)
+    total += EstimateMs(line.plan);
+  return static_cast<std::uint32_t>(total);
+}
+
+TJob CheckJob(std::vector<std::string> script, const TJobSettings& settings) {
+  for (int component = 0; component < kComponentCount; ++component) {
+    if (settings.skipped[component]) SkipComponentLines(script, component);
+  }
+  TJob job;
+  job.lines.push_back({0, "SYN", TProgBoot::Plan("SYN", settings.folder)});
+  for (std::size_t i = 0; i < script.size(); ++i) {
+    const std::string line = Trim(script[i]);
+    if (line.empty() || line.starts_with("rem")) continue;
+    const int number = static_cast<int>(i + 1);
+    TLinePlan plan = PlanLine(line, settings);
+    if (plan.problem == kSyntaxError) plan.problem += std::to_string(number);
+    job.lines.push_back({number, line, std::move(plan)});
+  }
+  job.lines.push_back({0, "FI", TInstCrt::Plan("FI")});
+  return job;
+}

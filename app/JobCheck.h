@@ -1,0 +1,50 @@
+#pragma once
+
+// A job checked whole before the unit is addressed: every instruction line
+// dispatched dry against the handlers' keyword rules and every file it names
+// loaded and checked, as the instruction itself would when reached. Nothing
+// fires and no handler changes, so a run can refuse a job before the port
+// is opened, and the command line can plan one without a unit.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "handlers/gestionnaire.h"
+
+inline constexpr const char* kSyntaxError = "Syntax Error in script file line : ";
+
+// Components 0 to 3 are the keyboard banks, 4 and 5 the PROMs.
+inline constexpr int kComponentCount = 6;
+
+// Replaces every line that works on `component` by "NP". The handlers take
+// blanks between the letter and the component digit ("P 2 keyb2.hex"
+// programs bank 2), so skipping recognises the same forms: a line that only
+// matched without blanks would still program a component the technician
+// deselected.
+void SkipComponentLines(std::vector<std::string>& script, int component);
+
+struct TJobSettings {
+  std::string folder;  // where image and Effect files are looked up
+  bool slow = false;   // PROM transfers at 19200 baud
+  // Components whose lines become "NP" before the run, as Manual mode does.
+  bool skipped[kComponentCount] = {};
+};
+
+struct TJobLine {
+  int number = 0;  // 1-based line of the script; 0 for the start and the end
+  std::string text;
+  TLinePlan plan;
+};
+
+struct TJob {
+  std::vector<TJobLine> lines;  // the start synchronisation, the instructions, the end
+  // The first line whose instruction would fail, or nothing.
+  const TJobLine* FirstProblem() const;
+  // The wire time of every byte both ways at its speed, plus the fixed pauses.
+  static std::uint32_t EstimateMs(const TLinePlan& plan);
+  std::uint32_t EstimateMs() const;
+};
+
+TJob CheckJob(std::vector<std::string> script, const TJobSettings& settings);

@@ -5,6 +5,7 @@
 #include "handlers/progjtag.h"
 #include "handlers/progpsd.h"
 #include "hex/hex.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -46,11 +47,11 @@ const TJobLine* TJob::FirstProblem() const {
 
 std::uint32_t TJob::EstimateMs(const TLinePlan& plan) {
   return static_cast<std::uint32_t>(WireMs(plan.bytes, 57600) + WireMs(plan.slowBytes, 19200) +
-                                    plan.pauseMs);
+                                    plan.pauseMs + kTicksPerInstruction * kRunTickMs);
 }
 
 std::uint32_t TJob::EstimateMs() const {
-  std::uint64_t total = 0;
+  std::uint64_t total = std::uint64_t{quietLines} * kRunTickMs;
   for (const TJobLine& line : lines)
     total += EstimateMs(line.plan);
   return static_cast<std::uint32_t>(total);
@@ -64,7 +65,10 @@ TJob CheckJob(std::vector<std::string> script, const TJobSettings& settings) {
   job.lines.push_back({0, "SYN", TProgBoot::Plan("SYN", settings.folder)});
   for (std::size_t i = 0; i < script.size(); ++i) {
     const std::string line = Trim(script[i]);
-    if (line.empty() || line.starts_with("rem")) continue;
+    if (line.empty() || line.starts_with("rem")) {
+      ++job.quietLines;
+      continue;
+    }
     const int number = static_cast<int>(i + 1);
     TLinePlan plan = PlanLine(line, settings);
     if (plan.problem == kSyntaxError) plan.problem += std::to_string(number);
@@ -72,4 +76,8 @@ TJob CheckJob(std::vector<std::string> script, const TJobSettings& settings) {
   }
   job.lines.push_back({0, "FI", TInstCrt::Plan("FI")});
   return job;
+}
+
+std::string StartScriptPath(const std::optional<std::string>& argument) {
+  return argument ? *argument : platform::ProgramFolder() + "script.ini";
 }

@@ -7,13 +7,21 @@
 // is opened, and the command line can plan one without a unit.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "handlers/gestionnaire.h"
 
+inline constexpr const char* kNotFound = " File not found !!!";
 inline constexpr const char* kSyntaxError = "Syntax Error in script file line : ";
+
+// The run's timer: one step of the run, and one line read, per tick.
+inline constexpr std::uint32_t kRunTickMs = 10;
+// Ticks an instruction costs beside its dialogue: the one that dispatches
+// it, the one of its first command, and the one that sees it finished.
+inline constexpr std::uint32_t kTicksPerInstruction = 3;
 
 // Components 0 to 3 are the keyboard banks, 4 and 5 the PROMs.
 inline constexpr int kComponentCount = 6;
@@ -39,12 +47,18 @@ struct TJobLine {
 };
 
 struct TJob {
-  std::vector<TJobLine> lines;  // the start synchronisation, the instructions, the end
+  std::vector<TJobLine> lines;   // the start synchronisation, the instructions, the end
+  std::uint32_t quietLines = 0;  // comments and blank lines: one tick each
   // The first line whose instruction would fail, or nothing.
   const TJobLine* FirstProblem() const;
-  // The wire time of every byte both ways at its speed, plus the fixed pauses.
+  // The wire time of every byte both ways at its speed, plus the fixed pauses
+  // and the run's own ticks.
   static std::uint32_t EstimateMs(const TLinePlan& plan);
   std::uint32_t EstimateMs() const;
 };
 
 TJob CheckJob(std::vector<std::string> script, const TJobSettings& settings);
+
+// The script START runs: the program's first argument when it has one, else
+// "script.ini" in the program's folder.
+std::string StartScriptPath(const std::optional<std::string>& argument);

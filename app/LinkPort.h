@@ -22,4 +22,7 @@ class TLinkPort {
   // Received text is waiting. Always called on the main thread, and the link
   // waits until it returns.
   std::function<void()> OnIncoming;
+  // The open port's device went away, with the system's reason; the link has
+  // closed the port. Always called on the main thread.
+  std::function<void(const std::string& reason)> OnLineLost;
 };

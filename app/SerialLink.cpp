@@ -17,6 +17,9 @@ class TSerialLink final : public TLinkPort {
     thread_.OnIncoming = [this](ComThread*) {
       if (OnIncoming) OnIncoming();
     };
+    thread_.OnLineLost = [this](ComThread*, const std::string& reason) {
+      if (OnLineLost) OnLineLost(reason);
+    };
     thread_.OnOpenError = [this](ComThread*, const std::string& message,
                                  const std::string& detail) {
       if (onOpenError_) onOpenError_(message, detail);

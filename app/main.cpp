@@ -19,7 +19,6 @@ namespace {
 constexpr const char* kStartDevice = "Start the device while pushing the ENTER button";
 constexpr const char* kCompleted = "Program operation completed";
 constexpr const char* kOpenError = "Error while opening ";
-constexpr const char* kNotFound = " File not found !!!";
 
 }  // namespace
 
@@ -43,9 +42,10 @@ TMainFich::~TMainFich() = default;
 void TMainFich::FormCreate() {
   ComClick(1);
   link_->OnIncoming = [this] { LinkDataArrived(); };
+  link_->OnLineLost = [this](const std::string& reason) { LineLost(reason); };
   Script.clear();
   RunState = TRunState::Idle;
-  Timer1.Interval = 10;
+  Timer1.Interval = kRunTickMs;
   Timer1.Enabled = true;
   MemoStatus.Lines.clear();
   DeviceID = 0;
@@ -78,7 +78,10 @@ void TMainFich::FormCreate() {
 }
 
 void TMainFich::WireHandler(TGestionnaire& handler) {
-  handler.OnSend = [this](TGestionnaire* s) { link_->PutOutgoing(s->SendText()); };
+  handler.OnSend = [this](TGestionnaire* s) {
+    sentInStep_ = true;
+    link_->PutOutgoing(s->SendText());
+  };
   handler.OnChangeBufIn = [this](TGestionnaire* s) { RxBuffer = s->BufIn(); };
   handler.OnReceive = [this](TGestionnaire* s) { s->SetBufIn(RxBuffer); };
   handler.OnStepProgress = [this](TGestionnaire*) {
@@ -226,7 +229,7 @@ int TMainFich::SelectedPort() const {
 void TMainFich::StartClick() {
   switch (RunState) {
     case TRunState::Idle:
-      ScriptPath = scriptArgument_ ? *scriptArgument_ : platform::ProgramFolder() + "script.ini";
+      ScriptPath = StartScriptPath(scriptArgument_);
       Quit.Enabled = false;
       RunState = TRunState::Load;
       break;
@@ -275,12 +278,39 @@ void TMainFich::LinkDataArrived() {
   // running keeps its text for the next step but must not start one.
   if (stepping_) {
     RxBuffer += link_->TakeIncoming();
+    lastHeard_ = platform::TickMs();
     return;
   }
   Timer1.Enabled = false;
   RxBuffer += link_->TakeIncoming();
+  lastHeard_ = platform::TickMs();
   RunStep();
   if (!Closing) Timer1.Enabled = true;
+}
+
+void TMainFich::LineLost(const std::string& reason) {
+  switch (RunState) {
+    case TRunState::LetLinkOpen:
+    case TRunState::Synchronise:
+    case TRunState::Execute:
+    case TRunState::NextLine:
+    case TRunState::Finish:
+      ShowError("Serial line lost (" + reason + ")");
+      break;
+    case TRunState::Idle:
+    case TRunState::Load:
+    case TRunState::ErrorStop:
+    case TRunState::ErrorReport:
+    case TRunState::Completed:
+    case TRunState::Unused:
+      break;  // no run is using the line, or it is already ending
+  }
+}
+
+bool TMainFich::StopOnSilence() {
+  if (replyTimeoutS_ == 0 || platform::TickMs() - lastHeard_ < replyTimeoutS_ * 1000u) return false;
+  ShowError("No reply from the unit for " + std::to_string(replyTimeoutS_) + " s");
+  return true;
 }
 
 void TMainFich::ComClick(int port) {
@@ -375,6 +405,7 @@ void TMainFich::RunStep() {
       break;
 
     case TRunState::Synchronise:
+      lastHeard_ = platform::TickMs();
       LineIndex = 0;
       RxBuffer.clear();
       if (MManual.Checked) DeselectComponents();
@@ -386,6 +417,8 @@ void TMainFich::RunStep() {
       break;
 
     case TRunState::Execute:
+      if (InstCrt->Waiting()) lastHeard_ = platform::TickMs();
+      if (StopOnSilence()) break;
       StepBusyHandlers();
       if (!Busy && RunState != TRunState::ErrorStop) {
         ProgressBar2.StepIt();
@@ -407,6 +440,7 @@ void TMainFich::RunStep() {
       break;
 
     case TRunState::Finish:
+      if (StopOnSilence()) break;
       InstCrt->Step();
       if (!Busy && RunState != TRunState::ErrorStop) {
         EndRecordLine("done");
@@ -453,6 +487,8 @@ void TMainFich::RunStep() {
       RunState = TRunState::Idle;
       break;
   }
+  // Time spent inside the step (the PROM handler's pause) is not the unit's.
+  if (std::exchange(sentInStep_, false)) lastHeard_ = platform::TickMs();
   stepping_ = false;
   Changed();
 }

@@ -96,6 +96,7 @@ class TMainFich {
   void QuitClick();
   void Timer1Timer();
   void LinkDataArrived();
+  void LineLost(const std::string& reason);
   void ComClick(int port);  // Com11Click .. Com91Click for port 1 .. 9
   void MAutoClick();
   void MManualClick();
@@ -120,6 +121,10 @@ class TMainFich {
   void SetPortOverride(int port) { portOverride_ = port; }
   // Folder in which image and Effect files are looked up.
   void SetFileFolder(const std::string& folder);
+  // For front ends that must not wait for ever: a run whose unit has sent
+  // nothing for this long while a handler waits for it ends as an error
+  // stop. 0, the window's way, waits until STOP.
+  void SetReplyTimeout(std::uint32_t seconds) { replyTimeoutS_ = seconds; }
 
   // Fields of the run.
   std::vector<std::string> Script;
@@ -181,12 +186,17 @@ class TMainFich {
   void EndRecordLine(const char* outcome);
   void EndRun(const char* result);
   TGestionnaire* BusyHandler() const;
+  // Ends the run when a waiting handler has heard nothing for the time-out.
+  bool StopOnSilence();
 
   std::unique_ptr<TLinkPort> link_;
   std::optional<std::string> scriptArgument_;
   int portOverride_ = 0;
   bool stepping_ = false;  // a step, or the modal box inside one, is running
   std::uint32_t lineStart_ = 0;
+  std::uint32_t replyTimeoutS_ = 0;
+  std::uint32_t lastHeard_ = 0;  // tick of the last byte in, or of the last step that sent
+  bool sentInStep_ = false;
   TGestionnaire* recordHandler_ = nullptr;  // the handler of the recorded line
   TGestionnaire* handlers_[4] = {};
 };

@@ -30,6 +30,9 @@ class TInstCrt : public TGestionnaire {
   static std::optional<TCommand> Recognise(std::string_view instruction);
   static TLinePlan Plan(std::string_view instruction);
 
+  // A "wait" is counting down: the unit is not expected to say anything.
+  bool Waiting() const { return state_ == State::Waiting; }
+
   TVersionNotifyEvent OnVersionSame;
 
   // One step of the state machine.

@@ -147,6 +147,10 @@ std::string TCommPortDriver::DeviceName() const {
   return devicePath_.empty() ? backend_->DeviceNameFor(comPort_) : devicePath_;
 }
 
+bool TCommPortDriver::LineLost() const {
+  return PortOpen() && backend_->Gone();
+}
+
 const std::string& TCommPortDriver::LastError() const {
   return backend_->LastError();
 }

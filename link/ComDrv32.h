@@ -154,6 +154,9 @@ class TCommPortDriver {
   bool OpenPort();
   void ClosePort();
   bool PortOpen() const;
+  // The port is open but its device has gone away: nothing will pass until
+  // it is closed and opened again.
+  bool LineLost() const;
   // The device OpenPort would open now.
   std::string DeviceName() const;
   // The operating system's account of the last failed open or settings

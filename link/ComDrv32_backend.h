@@ -81,6 +81,10 @@ class SerialBackend {
   virtual void StartTimer(std::uint16_t periodMs) = 0;
   virtual void StopTimer() = 0;
 
+  // True once the open device has gone away (hung up, pulled out, failing
+  // every read); cleared by the next Open.
+  virtual bool Gone() const = 0;
+
   // The operating system's account of the last failure that was not
   // reported otherwise; cleared by a successful Open.
   virtual const std::string& LastError() const = 0;

@@ -148,6 +148,7 @@ class PosixBackend final : public SerialBackend {
   }
 
   bool IsOpen() const override { return fd_ >= 0; }
+  bool Gone() const override { return gone_; }
 
   void SetLineSettings(const LineSettings& settings) override {
     termios tio{};

@@ -108,6 +108,7 @@ class Win32Backend final : public SerialBackend {
   }
 
   bool IsOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
+  bool Gone() const override { return gone_; }
 
   void SetLineSettings(const LineSettings& settings) override {
     DCB dcb{};

@@ -187,14 +187,21 @@ void ComThread::Execute() {
     const PortState port = driver_->PortOpen() ? PortState::kOpen : PortState::kClosed;
     const bool openFlag = LinkOpen();
     switch (port) {
-      case PortState::kClosed:
-        if (openFlag) {
+      case PortState::kClosed: {
+        std::unique_lock guard(s.lock);
+        if (lostAtClears_ && *lostAtClears_ != s.clears) lostAtClears_.reset();
+        if (openFlag && !lostAtClears_) {
+          guard.unlock();
           OpenSelectedPort();
         } else {
-          std::unique_lock guard(s.lock);
-          s.changed.wait(guard, [&] { return stop_ || s.open; });
+          // A lost line is not opened again behind the run's back: the run
+          // has been told, and it decides.
+          s.changed.wait(guard, [&] {
+            return stop_ || (s.open && !(lostAtClears_ && *lostAtClears_ == s.clears));
+          });
         }
         break;
+      }
       case PortState::kOpen:
         if (openFlag) {
           Transfer();
@@ -237,6 +244,10 @@ void ComThread::Transfer() {
   // Whether the whole text went out is not looked at: the unit's reply, or
   // its absence, tells the handler.
   if (const std::optional<std::string> text = TakeOutgoingText()) driver_->WriteText(*text);
+  if (driver_->LineLost()) {
+    ReportLineLost();
+    return;
+  }
 
   if (!IncomingEmpty()) {
     // Received bytes wait in the port's queue until the main thread has
@@ -251,9 +262,14 @@ void ComThread::Transfer() {
 
   const std::uint32_t count = driver_->ReadBytes(readBuffer_.data(), readBuffer_.size());
   if (count == 0) {
+    if (driver_->LineLost()) {
+      ReportLineLost();
+      return;
+    }
     // Nothing came: rather than start the next cycle at once, sleep until
     // the line or the link state has something for the thread.
     driver_->WaitForInput(kIdleWaitMs);
+    if (driver_->LineLost()) ReportLineLost();
     return;
   }
   // The text ends at the first NUL; what follows it in this read is dropped.
@@ -262,5 +278,18 @@ void ComThread::Transfer() {
   StoreIncoming(std::string(begin, end));
   handover_.RunOnMainThread([this] {
     if (OnIncoming) OnIncoming(this);
+  });
+}
+
+void ComThread::ReportLineLost() {
+  const std::string reason = driver_->LastError();
+  driver_->ClosePort();
+  {
+    LinkState& s = State();
+    std::lock_guard guard(s.lock);
+    lostAtClears_ = s.clears;
+  }
+  handover_.RunOnMainThread([&] {
+    if (OnLineLost) OnLineLost(this, reason);
   });
 }

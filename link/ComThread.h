@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -60,6 +61,8 @@ class ComThread {
   // end that has somewhere to put it.
   using TOpenErrorEvent =
       std::function<void(ComThread* Sender, const std::string& Message, const std::string& Detail)>;
+  // Reason is the system's account of the loss.
+  using TLineLostEvent = std::function<void(ComThread* Sender, const std::string& Reason)>;
 
   // Initialises the link state, makes the port component (COM1, 57600 baud,
   // 8N1, DTR and RTS on, no flow control) and starts the thread. The
@@ -87,6 +90,10 @@ class ComThread {
   // the piece waiting in TakeIncoming(); OnOpenError after every failed open.
   TNotifyEvent OnIncoming;
   TOpenErrorEvent OnOpenError;
+  // Once when the open port's device goes away (a cable or adapter pulled,
+  // the other end hung up). The port is closed and stays closed until the
+  // open flag is cleared and set again.
+  TLineLostEvent OnLineLost;
 
  private:
   enum class PortState { kClosed, kOpen };
@@ -95,6 +102,7 @@ class ComThread {
   void ApplyRequestedSpeed();
   void OpenSelectedPort();
   void Transfer();
+  void ReportLineLost();
   void RequestSpeed(TComPortBaudRate speed);
   void Wake();
 
@@ -104,5 +112,8 @@ class ComThread {
   std::array<std::uint8_t, 100> readBuffer_{};
   std::atomic<bool> stop_ = false;
   std::atomic<int> requestedSpeed_ = -1;  // a TComPortBaudRate, or -1 for none
-  std::thread thread_;                    // last: starts once the rest is built
+  // The open flag's clear count when the line was lost: until the flag is
+  // cleared again the thread leaves the port closed.
+  std::optional<std::uint64_t> lostAtClears_;
+  std::thread thread_;  // last: starts once the rest is built
 };

@@ -14,6 +14,7 @@
 
 #include "app/About.h"
 #include "app/SerialLink.h"
+#include "app/cli/check.h"
 #include "app/cli/console.h"
 #include "app/cli/options.h"
 #include "app/cli/progress.h"
@@ -94,6 +95,7 @@ int Run(const CliOptions& options) {
   main.CompSel.SetSelected(5, !options.skipProm2);
   if (options.slow) main.SlowClick();
   if (options.files) main.SetFileFolder(*options.files);
+  main.SetReplyTimeout(options.timeoutSeconds);
 
   RunContext context;
   context.startTime = UtcNowIso8601();
@@ -165,5 +167,6 @@ int main(int argc, char** argv) {
     std::cout << "qsr470-update " << ReadVersionString() << "\n";
     return 0;
   }
+  if (options->check) return RunCheck(*options);
   return Run(*options);
 }

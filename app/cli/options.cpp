@@ -16,16 +16,19 @@ const char* const kCliUsage =
     "  --files DIR         folder where image and Effect files are looked up\n"
     "                      (default: the program's folder)\n"
     "  --report FILE       write a JSON record of the run to FILE\n"
+    "  --check             check the whole job without a unit and print its plan\n"
+    "  --timeout SECONDS   end the run when the unit has sent nothing for that long\n"
     "  --help, --version\n";
 
 namespace {
 
-bool ParsePort(const std::string& text, int& port) {
-  int value = 0;
+template <typename Number>
+bool ParseNumber(const std::string& text, Number low, Number high, Number& number) {
+  Number value = 0;
   const char* end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end || value < 1 || value > 16) return false;
-  port = value;
+  if (ec != std::errc() || ptr != end || value < low || value > high) return false;
+  number = value;
   return true;
 }
 
@@ -60,7 +63,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       o.device = v;
     } else if (a == "--port") {
       if (!value(v)) return std::nullopt;
-      if (!ParsePort(v, o.port)) {
+      if (!ParseNumber(v, 1, 16, o.port)) {
         error = "--port takes a number from 1 to 16, not '" + v + "'";
         return std::nullopt;
       }
@@ -105,6 +108,15 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         return std::nullopt;
       }
       o.report = v;
+    } else if (a == "--check") {
+      o.check = true;
+    } else if (a == "--timeout") {
+      if (!value(v)) return std::nullopt;
+      // A day is far beyond any wait of the unit's, and keeps the time in range.
+      if (!ParseNumber(v, 1u, 86400u, o.timeoutSeconds)) {
+        error = "--timeout takes whole seconds from 1 to 86400, not '" + v + "'";
+        return std::nullopt;
+      }
     } else if (a.size() > 1 && a[0] == '-') {
       error = "unknown option " + a;
       return std::nullopt;

@@ -17,6 +17,8 @@ struct CliOptions {
   bool skipProm2 = false;
   std::optional<std::string> files;  // always ends with a separator when set
   std::optional<std::string> report;
+  bool check = false;           // plan the job instead of running it
+  unsigned timeoutSeconds = 0;  // 0: wait for the unit for ever
   bool help = false;
   bool version = false;
 };

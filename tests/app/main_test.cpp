@@ -215,6 +215,19 @@ TEST_F(RunLoop, ManualModeTurnsUnselectedComponentLinesIntoNP) {
   EXPECT_EQ(main_->Record.Skipped[1].Component, 5);
 }
 
+TEST_F(RunLoop, LostLineStopsTheRunWithItsReasonAndClosesTheWindow) {
+  Make("wait 100000\n");
+  Tick();
+  main_->StartClick();
+  ASSERT_TRUE(
+      RunUntil([this] { return main_->RunState == TRunState::Execute && !Sent().empty(); }));
+  link_->OnLineLost("cable pulled");
+  RunUntil([this] { return closed_; });
+  EXPECT_EQ(errorBoxes_, Lines{"Serial line lost (cable pulled)"});
+  EXPECT_EQ(main_->Record.Result, "error");
+  EXPECT_FALSE(link_->isOpen);
+}
+
 TEST_F(RunLoop, AutoModeSkipsComponentsWhoseVersionIsCurrent) {
   unit_.versions['2'] = "0105";
   unit_.versions['5'] = "0200";

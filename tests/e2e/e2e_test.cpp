@@ -261,6 +261,82 @@ TEST_F(EndToEnd, ReadIdRunsReadidIniFromTheCurrentFolder) {
   EXPECT_NE(out.find("Program operation completed"), std::string::npos);
 }
 
+TEST_F(EndToEnd, JobWithABadFileLateInTheScriptNeverReachesTheUnit) {
+  StartUnit();
+  const std::string script = (dir_ / "job.ini").string();
+  std::ofstream(script) << "PB boot.hex\nP0 keyb0.hex\nrem the last bank\nP3 keyb3.hx\n";
+  EXPECT_EQ(RunUpdater({script}), 1);
+  EXPECT_EQ(updater_.Err(), kExamples + "keyb3.hx File not found !!!\n");
+  // The updater never opened the line, so the unit is still waiting for it.
+  unit_.Signal(SIGTERM);
+  const Json unit = UnitReport();
+  EXPECT_EQ(unit["ended_by"].text, "signal");
+  EXPECT_TRUE(unit["commands"].items.empty());
+  EXPECT_EQ(unit["boot"]["erases"].number, 0);
+}
+
+TEST_F(EndToEnd, CheckPlansTheSampleJobWithTheUnitsSumsAndAboutItsTime) {
+  e2e::Process check;
+  ASSERT_TRUE(check.Start({kUpdater, "--check", "--files", kExamples, kExamples + "script.ini"}));
+  ASSERT_EQ(check.Wait(60s), 0) << check.Err();
+  // The unit's own quiet times (call signs, the end of a version text) are
+  // not the job's; keep them short so the comparison is the job's time.
+  StartUnit({"--pace", "--text-gap", "2", "--call-period", "10"});
+  ASSERT_EQ(RunUpdater({kExamples + "script.ini"}), 0) << updater_.Err();
+  const Json unit = UnitReport();
+  const std::string& plan = check.Out();
+  EXPECT_NE(plan.find("boot.hex, 9 lines, checksum " + unit["boot"]["sum"].text), std::string::npos)
+      << plan;
+  for (std::size_t bank = 0; bank < 4; ++bank) {
+    const std::string sum = unit["banks"][bank]["sum"].text;
+    EXPECT_NE(plan.find("keyb" + std::to_string(bank) + ".hex, "), std::string::npos);
+    EXPECT_NE(plan.find("checksum " + sum), std::string::npos) << "bank " << bank << "\n" << plan;
+  }
+  const auto about = plan.find("about ");
+  ASSERT_NE(about, std::string::npos) << plan;
+  const double estimate = std::stod(plan.substr(about + 6));
+  const double real = RunReport()["durationMs"].number / 1000.0;
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // Sanitizers slow the updater's own turns beyond what a plan can know.
+  EXPECT_NEAR(estimate, real, real * 0.05);
+#else
+  EXPECT_GT(estimate, 0.0);
+#endif
+}
+
+TEST_F(EndToEnd, SilentUnitEndsTheRunAtTheTimeout) {
+  StartUnit({"--silence-at", "rec:3"});
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunUpdater({"--timeout", "1", kExamples + "script.ini"}), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+  EXPECT_EQ(updater_.Err(), "No reply from the unit for 1 s\n");
+  EXPECT_EQ(UnitReport()["ended_by"].text, "updater-closed");
+}
+
+TEST_F(EndToEnd, UnitThatHangsUpIsReportedAtOnce) {
+  StartUnit({"--hangup-at", "rec:3"});
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunUpdater({kExamples + "script.ini"}), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+  EXPECT_EQ(updater_.Err().rfind("Serial line lost (", 0), 0u) << updater_.Err();
+  EXPECT_EQ(RunReport()["result"].text, "error");
+}
+
+TEST(CommandLine, CheckListsEveryProblemOfABadJob) {
+  const std::string script =
+      (fs::temp_directory_path() / ("qsr470-check-" + std::to_string(::getpid()) + ".ini"))
+          .string();
+  std::ofstream(script) << "PB boot.hex 12G4\n\nBOGUS line\nP1 absent.hex\nP4 prom1.svf\n";
+  e2e::Process p;
+  ASSERT_TRUE(p.Start({kUpdater, "--check", "--files", kExamples, script}));
+  EXPECT_EQ(p.Wait(60s), 1);
+  EXPECT_EQ(p.Err(), script + ":1: Bad checksum value !!!\n" + script +
+                         ":3: Syntax Error in script file line : 3\n" + script +
+                         ":4: " + kExamples + "absent.hex File not found !!!\n");
+  EXPECT_NE(p.Out().find("prom1.svf, 26 records"), std::string::npos) << p.Out();
+  fs::remove(script);
+}
+
 TEST(CommandLine, PortThatCannotBeOpenedIsReportedOncePerAttemptUntilStopped) {
   e2e::Process p;
   ASSERT_TRUE(p.Start({kUpdater, "--device", "/nonexistent/qsr470-tty", "--files", kExamples,

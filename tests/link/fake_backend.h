@@ -33,6 +33,7 @@ struct FakeLine {
   std::uint32_t outputQueued = 0;
   std::optional<TModemLines> modemLines;
   bool openable = true;
+  bool gone = false;               // the device went away while open
   std::vector<std::string> calls;  // what the component asked of the backend, in order
   comdrv::LineSettings lastSettings;
   int wakes = 0;
@@ -128,6 +129,7 @@ class FakeBackend final : public comdrv::SerialBackend {
     line_->calls.push_back("timer " + std::to_string(periodMs));
   }
   void StopTimer() override { line_->calls.push_back("stop timer"); }
+  bool Gone() const override { return line_->gone; }
   const std::string& LastError() const override { return error_; }
 
  private:

@@ -1,0 +1,63 @@
+#include "app/cli/check.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/JobCheck.h"
+#include "platform/files.h"
+
+namespace {
+
+std::string Seconds(std::uint32_t ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%u.%02u s", ms / 1000, (ms % 1000) / 10);
+  return text;
+}
+
+std::string PlanText(const TJobLine& line) {
+  const TLinePlan& plan = line.plan;
+  std::string text = plan.action;
+  if (!plan.file.empty()) text += " from " + plan.file;
+  if (plan.problem.empty() && plan.count > 0) {
+    const bool effect = plan.pauseMs > 0;
+    text += ", " + std::to_string(plan.count) + (effect ? " records" : " lines");
+  }
+  if (!plan.checksum.empty()) text += ", checksum " + plan.checksum;
+  if (!plan.problem.empty()) return text + ": not sound";
+  return text + ", " + Seconds(TJob::EstimateMs(plan));
+}
+
+}  // namespace
+
+int RunCheck(const CliOptions& options) {
+  const std::string script = options.readId ? "readid.ini" : StartScriptPath(options.script);
+  std::vector<std::string> lines;
+  if (platform::ReadTextLines(script, lines) != platform::ReadStatus::kOk) {
+    std::fprintf(stderr, "%s:0: %s%s\n", script.c_str(), script.c_str(), kNotFound);
+    return 1;
+  }
+  TJobSettings settings;
+  settings.folder = options.files ? *options.files : platform::ProgramFolder();
+  settings.slow = options.slow;
+  if (!options.autoMode) {
+    for (int bank = 0; bank <= 3; ++bank)
+      settings.skipped[bank] = options.skipKeyb;
+    settings.skipped[4] = options.skipProm1;
+    settings.skipped[5] = options.skipProm2;
+  }
+  const TJob job = CheckJob(lines, settings);
+
+  for (const TJobLine& line : job.lines) {
+    if (!line.plan.problem.empty())
+      std::fprintf(stderr, "%s:%d: %s\n", script.c_str(), line.number, line.plan.problem.c_str());
+  }
+  for (const TJobLine& line : job.lines) {
+    const std::string where = line.number ? std::to_string(line.number) : line.text;
+    std::printf("%s:%s: %s\n", script.c_str(), where.c_str(), PlanText(line).c_str());
+  }
+  std::printf("total: %zu instructions, about %s at 57600 baud%s\n", job.lines.size() - 2,
+              Seconds(job.EstimateMs()).c_str(),
+              options.slow ? " (PROM transfers at 19200 baud)" : "");
+  return job.FirstProblem() ? 1 : 0;
+}

@@ -189,6 +189,8 @@ class Win32Backend final : public SerialBackend {
     if (ClearCommError(handle_, &errors, &status)) {
       counts.input = status.cbInQue;
       counts.output = status.cbOutQue;
+    } else {
+      NoteFailure("ClearCommError");  // an adapter pulled out fails every call
     }
     return counts;
   }

@@ -67,10 +67,7 @@ void TMainFich::FormCreate() {
   WireHandler(*ProgPsd);
   ProgJtag = std::make_unique<TProgJtag>(this);
   WireHandler(*ProgJtag);
-  handlers_[0] = ProgBoot.get();
-  handlers_[1] = InstCrt.get();
-  handlers_[2] = ProgPsd.get();
-  handlers_[3] = ProgJtag.get();
+  handlers_ = {ProgBoot.get(), InstCrt.get(), ProgPsd.get(), ProgJtag.get()};
   MAuto.Checked = false;
   MManual.Checked = true;
   Fast.Checked = true;

@@ -6,6 +6,7 @@
 // forwards clicks, timer ticks and the link's hand-overs, and carries out
 // the modal requests (error box, dialogs, closing).
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -198,5 +199,5 @@ class TMainFich {
   std::uint32_t lastHeard_ = 0;  // tick of the last byte in, or of the last step that sent
   bool sentInStep_ = false;
   TGestionnaire* recordHandler_ = nullptr;  // the handler of the recorded line
-  TGestionnaire* handlers_[4] = {};
+  std::array<TGestionnaire*, 4> handlers_{};
 };

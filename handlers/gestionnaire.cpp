@@ -76,9 +76,17 @@ void TGestionnaire::SendLine(const std::string& line) {
   Send(line + "\r\n");
 }
 
+std::uint64_t UploadBytes(const TLineUpload& upload) {
+  constexpr std::uint64_t kChecksumRecordLength = 15;
+  std::uint64_t bytes = kChecksumRecordLength + 3;
+  for (const std::string& line : upload.lines)
+    bytes += line.size() + 3;
+  return bytes;
+}
+
 void TGestionnaire::StartUpload(TLineUpload& upload) {
-  upload.Restart();
-  SendLine(upload.TakeNext());
+  upload.next = 1;
+  SendLine(upload.lines.front());
 }
 
 TUploadReply TGestionnaire::AwaitUploadReply(TLineUpload& upload) {
@@ -86,14 +94,14 @@ TUploadReply TGestionnaire::AwaitUploadReply(TLineUpload& upload) {
   if (ReplyIs('.')) {
     Consume(".");
     StepProgress();
-    if (!upload.Remains()) return TUploadReply::Finished;
-    SendLine(upload.TakeNext());
+    if (upload.next >= upload.lines.size()) return TUploadReply::Finished;
+    SendLine(upload.lines[upload.next++]);
     return TUploadReply::Sent;
   }
   if (ReplyIs('X')) return TUploadReply::Refused;
   if (ReplyIs('R')) {
     Consume("R");
-    if (CountRetry()) SendLine(upload.InFlight());
+    if (CountRetry()) SendLine(upload.lines[upload.next - 1]);
     return TUploadReply::Sent;
   }
   return TUploadReply::None;

@@ -28,8 +28,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
-
-#include "handlers/upload.h"
+#include <vector>
 
 class TGestionnaire;
 
@@ -46,6 +45,26 @@ inline constexpr const char* kInstructionUnknown = "Instruction unknown";
 inline constexpr const char* kTooManyRetries = "Too Many Transmission Error !!!";
 // Repeat requests answered per instruction; the next one ends it.
 inline constexpr std::int32_t kMaxRetries = 300;
+
+// File upload, the framing the boot and keyboard handlers share: the image
+// file's lines go as they stand, each with CR LF, one in flight at a time;
+// "." acknowledges it, "R" asks for it again.
+struct TLineUpload {
+  std::vector<std::string> lines;
+  std::size_t next = 0;  // the line after the one in flight
+};
+
+// What one step of an upload found at the front of the received text.
+enum class TUploadReply {
+  None,      // nothing the upload tests: keep waiting
+  Sent,      // a line was acknowledged and the next one sent, or one sent again
+  Finished,  // the last line was acknowledged
+  Refused,   // "X", left in place for the handler, whose message and order differ
+};
+
+// Bytes an upload moves both ways: each line with CR LF and its ".", then the
+// verification record with CR LF and its ".".
+std::uint64_t UploadBytes(const TLineUpload& upload);
 
 // What a script line will do, found without a unit: each handler's static
 // Plan() reads the line and the files it names the way the instruction will

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "hex/hex.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ std::optional<TProgBoot::TCommand> TProgBoot::Recognise(std::string_view instruc
 TProgBoot::TProgBoot(void* Owner) : TGestionnaire(Owner) {}
 
 void TProgBoot::Reset() {
-  upload_.Clear();
+  upload_ = {};
   givenChecksum_.clear();
   bootChecksum_ = 0;
   TGestionnaire::Reset();
@@ -49,7 +50,7 @@ void TProgBoot::Reset() {
 }
 
 void TProgBoot::Error(const std::string& Text) {
-  upload_.Clear();
+  upload_ = {};
   ClearBusy();
   state_ = State::Failed;
   TGestionnaire::Error(Text);
@@ -78,11 +79,12 @@ std::string TProgBoot::LoadImage(std::string_view text, const std::string& folde
   // Only a space ends the file name: a tab stays part of it.
   const std::size_t space = text.find(' ');
   given = space == std::string_view::npos ? std::string() : Trim(text.substr(space));
-  if (!upload.Load(folder + std::string(text.substr(0, space))))
+  const std::string path = folder + std::string(text.substr(0, space));
+  if (platform::ReadTextLines(path, upload.lines) != platform::ReadStatus::kOk)
     return folder + std::string(text) + " File not found !!!";
   // Both checks come before the erase: failing after it would leave the unit
   // without an extended boot for nothing.
-  if (upload.Empty()) return "Boot File Empty !!!";
+  if (upload.lines.empty()) return "Boot File Empty !!!";
   if (!given.empty() && !IsChecksumText(given)) return "Bad checksum value !!!";
   return {};
 }
@@ -104,9 +106,9 @@ TLinePlan TProgBoot::Plan(std::string_view instruction, const std::string& folde
       plan.problem = LoadImage(text, folder, upload, given);
       plan.file = text.substr(0, text.find(' '));
       if (!plan.problem.empty()) break;
-      plan.count = static_cast<std::int32_t>(upload.Count());
+      plan.count = static_cast<std::int32_t>(upload.lines.size());
       plan.checksum =
-          given.empty() ? WordToHex(HexFileChecksum(upload.Lines(), kBootFirst, kBootLast)) : given;
+          given.empty() ? WordToHex(HexFileChecksum(upload.lines, kBootFirst, kBootLast)) : given;
       plan.bytes = UploadBytes(upload) + 4;  // "PB", and two "." for it and the erase
       break;
     }
@@ -122,7 +124,7 @@ void TProgBoot::Load() {
     Error(problem);
     return;
   }
-  SetMaxProgress(static_cast<std::int32_t>(upload_.Count()) + 2);
+  SetMaxProgress(static_cast<std::int32_t>(upload_.lines.size()) + 2);
   Send("PB");
   state_ = State::PbAck;
 }
@@ -219,7 +221,7 @@ void TProgBoot::Step() {
     case State::VerifySend: {
       Info("Verify Checksum");
       SendChecksumRecord(givenChecksum_.empty()
-                             ? WordToHex(HexFileChecksum(upload_.Lines(), kBootFirst, kBootLast))
+                             ? WordToHex(HexFileChecksum(upload_.lines, kBootFirst, kBootLast))
                              : givenChecksum_);
       state_ = State::VerifyAck;
       break;
@@ -236,7 +238,7 @@ void TProgBoot::Step() {
       }
       break;
     case State::Done:
-      upload_.Clear();
+      upload_ = {};
       ClearBusy();
       state_ = State::Idle;
       break;

@@ -57,7 +57,6 @@ class TProgJtag : public TGestionnaire {
   std::string FindReply() const;
 
   TState State() const { return state_; }
-  const std::string& EffectLine() const { return effectLine_; }
   std::int32_t LineCount() const { return lineCount_; }
   std::int32_t LinesRead() const { return linesRead_; }
   const std::string& DeviceDigit() const { return deviceDigit_; }

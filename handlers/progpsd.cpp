@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "hex/hex.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -27,13 +28,13 @@ std::optional<TProgPsd::TCommand> TProgPsd::Recognise(std::string_view instructi
 TProgPsd::TProgPsd(void* Owner) : TGestionnaire(Owner) {}
 
 void TProgPsd::Reset() {
-  upload_.Clear();
+  upload_ = {};
   TGestionnaire::Reset();
   state_ = State::Idle;
 }
 
 void TProgPsd::Error(const std::string& Text) {
-  upload_.Clear();
+  upload_ = {};
   ClearBusy();
   state_ = State::Failed;
   TGestionnaire::Error(Text);
@@ -67,17 +68,18 @@ void TProgPsd::Dispatch() {
 
 std::string TProgPsd::LoadImage(const std::string& fileName, const std::string& folder,
                                 TLineUpload& upload) {
-  if (!upload.Load(folder + fileName)) return folder + fileName + " File not found !!!";
+  if (platform::ReadTextLines(folder + fileName, upload.lines) != platform::ReadStatus::kOk)
+    return folder + fileName + " File not found !!!";
   // Found before the erase: failing after it would leave the bank erased for
   // nothing.
-  if (upload.Empty()) return "Keyb File Empty !!!";
+  if (upload.lines.empty()) return "Keyb File Empty !!!";
   return {};
 }
 
 // Bank 0 lives in the lower half of the image, the others in the upper.
 std::uint16_t TProgPsd::BankChecksum(const TLineUpload& upload, std::int32_t bank) {
-  return bank == 0 ? HexFileChecksum(upload.Lines(), 0x0000, 0x7FFF)
-                   : HexFileChecksum(upload.Lines(), 0x8000, 0xFFFF);
+  return bank == 0 ? HexFileChecksum(upload.lines, 0x0000, 0x7FFF)
+                   : HexFileChecksum(upload.lines, 0x8000, 0xFFFF);
 }
 
 TLinePlan TProgPsd::Plan(std::string_view instruction, const std::string& folder) {
@@ -92,7 +94,7 @@ TLinePlan TProgPsd::Plan(std::string_view instruction, const std::string& folder
       plan.file = CutText(CutText(instruction, 1), 1);
       plan.problem = LoadImage(plan.file, folder, upload);
       if (!plan.problem.empty()) break;
-      plan.count = static_cast<std::int32_t>(upload.Count());
+      plan.count = static_cast<std::int32_t>(upload.lines.size());
       plan.checksum = WordToHex(BankChecksum(upload, command->bank));
       plan.bytes = UploadBytes(upload) + 4;  // "P" and the bank, and two "."
       break;
@@ -149,7 +151,7 @@ void TProgPsd::Step() {
       Receive();
       if (ReplyIs('.')) {
         Consume(".");
-        SetMaxProgress(static_cast<std::int32_t>(upload_.Count()));
+        SetMaxProgress(static_cast<std::int32_t>(upload_.lines.size()));
         Info(WithDigit("Upload Bank"));
         StartUpload(upload_);
         state_ = State::Upload;
@@ -226,7 +228,7 @@ void TProgPsd::Step() {
       }
       break;
     case State::Done:
-      upload_.Clear();
+      upload_ = {};
       ClearBusy();
       state_ = State::Idle;
       break;

@@ -6,6 +6,11 @@
 # LOG_DIR. Exits non-zero when any case fails.
 set -uo pipefail
 
+if [[ -z ${DISPLAY:-} ]]; then
+  echo "wine_tests.sh: no display; run it under xvfb-run, as scripts/test-windows.sh does" >&2
+  exit 1
+fi
+
 native=$(realpath "$1")
 windows=$(realpath "$2")
 logs=$(realpath -m "$3")

@@ -11,6 +11,8 @@ packages=(
   clang libclang-rt-14-dev    # fuzz targets
   mingw-w64                   # the Windows build
   wine wine64 xvfb xauth      # running the Windows build here
+  fonts-wine                  # real fonts in the tests' wine prefix
+  nsis unzip                  # the Windows installer, and checking its zip
   python3                     # test helpers that read JSON reports
 )
 

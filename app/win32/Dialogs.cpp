@@ -180,7 +180,7 @@ void RunDialog(HINSTANCE instance, HWND owner, DialogRun& run) {
 
 // --- component selection ---
 
-enum : int { kGroupBox = 100, kKeyb, kProm1, kProm2 };
+enum : int { kGroupBox = 200, kKeyb = IDC_CB_KEYB, kProm1 = IDC_CB_PROM1, kProm2 = IDC_CB_PROM2 };
 
 // The group box comes last: the first control is the top of the stacking
 // order, and the box must not paint over the check boxes it holds.
@@ -195,7 +195,7 @@ constexpr DialogLayout kCompSel{313, 171, 11, kCompSelControls};
 
 // --- About box ---
 
-enum : int { kPanel = 200, kIcon, kTitle, kVersion, kComment };
+enum : int { kPanel = 300, kIcon, kTitle, kVersion = IDC_ABOUT_VERSION, kComment };
 
 // Labels end inside the panel, whose inner edge is at 231; the third one may
 // take a second line above the button should its text need it.

@@ -10,17 +10,29 @@
 namespace {
 
 constexpr char kClassName[] = "QSR470UpdaterWindow";
+constexpr char kProgramName[] = "Corvane QSR470 Updater";
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr int kClientWidth = 528;
 constexpr int kClientHeight = 223;
 constexpr int kFontHeight = 16;  // pixels
 constexpr UINT_PTR kTimerId = 1;
 
-// Control and command numbers; 1 and 2 are left alone, the dialog manager
-// sends them for Enter and Esc.
-enum : int { kMemo = 100, kBar1, kBar2, kReadId, kStart, kQuit };
-constexpr UINT kFirstCom = 1001;  // Com 1 .. Com 9 are 1001 .. 1009
-enum : UINT { kAuto = 1101, kManual, kFast = 1201, kSlow, kAbout = 1301 };
+enum : int {
+  kMemo = IDC_MEMO_STATUS,
+  kBar1 = IDC_PROGRESS_BAR1,
+  kBar2 = IDC_PROGRESS_BAR2,
+  kReadId = IDC_READ_ID,
+  kStart = IDC_START,
+  kQuit = IDC_QUIT
+};
+constexpr UINT kFirstCom = IDM_COM1;
+enum : UINT {
+  kAuto = IDM_AUTO,
+  kManual = IDM_MANUAL,
+  kFast = IDM_FAST,
+  kSlow = IDM_SLOW,
+  kAbout = IDM_ABOUT
+};
 
 // The left edge and width the memo and both bars share.
 constexpr int kWideLeft = 22;
@@ -29,7 +41,8 @@ constexpr int kWideWidth = 484;
 }  // namespace
 
 void ShowErrorBox(HWND owner, const std::string& text) {
-  MessageBoxA(owner, text.c_str(), "Error", MB_ICONERROR | MB_OK);
+  // The box names the program, so the technician knows whose error it is.
+  MessageBoxA(owner, text.c_str(), kProgramName, MB_ICONERROR | MB_OK);
 }
 
 MainWindow::MainWindow(TMainFich& main, platform::MainThreadHandover& handover, HINSTANCE instance)

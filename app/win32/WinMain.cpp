@@ -32,7 +32,7 @@ int RunMessageLoop(const MainWindow& window) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
-  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
 
   std::optional<std::string> script;

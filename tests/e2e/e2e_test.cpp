@@ -5,10 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +13,7 @@
 #include "json.h"
 #include "platform/files.h"
 #include "process.h"
+#include "unit_report_check.h"
 
 namespace {
 
@@ -32,55 +30,6 @@ std::string ImageSum(const std::string& file, std::uint16_t first, std::uint16_t
   std::vector<std::string> lines;
   EXPECT_EQ(platform::ReadTextLines(kExamples + file, lines), platform::ReadStatus::kOk);
   return WordToHex(HexFileChecksum(lines, first, last));
-}
-
-// What a PROM must hold after its Effect file: the file's own verify shifts,
-// whose expected TDO is the page read back, last byte shifted first.
-struct PromPages {
-  std::size_t address = 0;
-  std::vector<std::uint8_t> bytes;
-};
-
-PromPages ExpectedPromPages(const std::string& file) {
-  std::vector<std::string> lines;
-  EXPECT_EQ(platform::ReadTextLines(kExamples + file, lines), platform::ReadStatus::kOk);
-  PromPages pages;
-  std::string address;
-  for (const std::string& line : lines) {
-    if (line.rfind("SDR 16 TDI (", 0) == 0) address = line.substr(12, 4);
-    if (line == "SIR 8 TDI (40);") pages.address = HexToWord(address);
-    const auto tdo = line.find("TDO (");
-    if (line.rfind("SDR 128 ", 0) != 0 || tdo == std::string::npos) continue;
-    const std::string hex = line.substr(tdo + 5, 32);
-    for (std::size_t k = hex.size(); k >= 2; k -= 2) {
-      pages.bytes.push_back(
-          static_cast<std::uint8_t>(HexValue(hex[k - 2]) * 16 + HexValue(hex[k - 1])));
-    }
-  }
-  return pages;
-}
-
-// The PROM array as the unit reports it: erased bytes (FF) left out.
-std::vector<std::uint8_t> PromContents(const Json& prom) {
-  std::vector<std::uint8_t> array(static_cast<std::size_t>(prom["size"].number), 0xFF);
-  for (std::size_t i = 0; i < prom["segments"].items.size(); ++i) {
-    const auto& segment = prom["segments"][i];
-    std::size_t at = HexToWord(segment["address"].text);
-    const std::string& data = segment["data"].text;
-    for (std::size_t k = 0; k + 1 < data.size() && at < array.size(); k += 2, ++at) {
-      array[at] = static_cast<std::uint8_t>(HexValue(data[k]) * 16 + HexValue(data[k + 1]));
-    }
-  }
-  return array;
-}
-
-Json ReadJson(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  Json json;
-  simtest::ParseJson(text.str(), json);
-  return json;
 }
 
 class EndToEnd : public ::testing::Test {
@@ -118,9 +67,9 @@ class EndToEnd : public ::testing::Test {
   // The unit ends when the updater lets go of the line, then writes its report.
   Json UnitReport() {
     EXPECT_EQ(unit_.Wait(60s), 0) << unit_.Err();
-    return ReadJson(dir_ / "unit.json");
+    return e2e::ReadJsonFile(dir_ / "unit.json");
   }
-  Json RunReport() { return ReadJson(dir_ / "run.json"); }
+  Json RunReport() { return e2e::ReadJsonFile(dir_ / "run.json"); }
 
   fs::path dir_;
   std::string tty_;
@@ -137,32 +86,9 @@ TEST_F(EndToEnd, SampleScriptCompletesAndTheUnitHoldsWhatTheFilesSay) {
   EXPECT_EQ(updater_.Out().find("Click on button START"), std::string::npos);
   EXPECT_EQ(updater_.Err(), "");
 
-  const Json unit = UnitReport();
-  ASSERT_NE(unit.kind, Json::Kind::kNull);
-  EXPECT_EQ(unit["boot"]["sum"].text, ImageSum("boot.hex", 0x4000, 0x5FFF));
-  EXPECT_EQ(unit["banks"][0]["sum"].text, ImageSum("keyb0.hex", 0x0000, 0x7FFF));
-  for (std::size_t bank = 1; bank <= 3; ++bank) {
-    EXPECT_EQ(unit["banks"][bank]["sum"].text,
-              ImageSum("keyb" + std::to_string(bank) + ".hex", 0x8000, 0xFFFF));
+  for (const std::string& problem : e2e::CheckSampleScriptReport(UnitReport(), kExamples)) {
+    ADD_FAILURE() << problem;
   }
-  EXPECT_EQ(unit["versions"][0].text, "0105");
-  EXPECT_EQ(unit["versions"][4].text, "0210");
-  EXPECT_EQ(unit["versions"][5].text, "0210");
-  EXPECT_EQ(unit["unit_version"].text, "0204");
-  EXPECT_EQ(unit["option_text"].text, "0001");
-  const char* effectFiles[2] = {"prom1.svf", "prom2.svf"};
-  for (std::size_t prom = 0; prom < 2; ++prom) {
-    EXPECT_EQ(unit["proms"][prom]["erases"].number, 1);
-    const PromPages expected = ExpectedPromPages(effectFiles[prom]);
-    ASSERT_FALSE(expected.bytes.empty());
-    const auto contents = PromContents(unit["proms"][prom]);
-    ASSERT_GE(contents.size(), expected.address + expected.bytes.size());
-    EXPECT_TRUE(std::equal(expected.bytes.begin(), expected.bytes.end(),
-                           contents.begin() + static_cast<long>(expected.address)))
-        << effectFiles[prom];
-  }
-  EXPECT_EQ(unit["counts"]["bad_records"].number, 0);
-  EXPECT_EQ(unit["counts"]["failures"].number, 0);
 
   const Json run = RunReport();
   EXPECT_EQ(run["result"].text, "completed");

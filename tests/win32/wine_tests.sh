@@ -1,0 +1,303 @@
+#!/usr/bin/env bash
+# The Windows programs end to end under wine, against the virtual unit on
+# COM1. Run by scripts/test-windows.sh on a virtual display, after the builds:
+#   wine_tests.sh NATIVE_BUILD WINDOWS_BUILD LOG_DIR
+# Every case prints one line, PASS or FAIL, with its time; the details are in
+# LOG_DIR. Exits non-zero when any case fails.
+set -uo pipefail
+
+if [[ -z ${DISPLAY:-} ]]; then
+  echo "wine_tests.sh: no display; run it under xvfb-run, as scripts/test-windows.sh does" >&2
+  exit 1
+fi
+
+native=$(realpath "$1")
+windows=$(realpath "$2")
+logs=$(realpath -m "$3")
+source_dir=$(realpath "$(dirname "$0")/../..")
+examples=$source_dir/examples
+version=$(sed -n 's/^project(qsr470 VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
+
+unitsim=$native/sim/qsr470-unitsim
+updater=$native/app/cli/qsr470-update
+check_report=$native/tests/e2e/qsr470-check-unit-report
+driver=$windows/tests/win32/window_driver.exe
+setup=$windows/QSR470Updater-$version-setup.exe
+zip=$windows/QSR470Updater-$version.zip
+
+export WINEPREFIX=$windows/wineprefix
+export WINEDEBUG=-all
+# The virtual unit's terminal, under a name that stays the same from run to
+# run, so COM1 is mapped once.
+tty=$logs/com1
+
+failed=0
+unit_pid=
+case_name=
+case_start=0
+trap '[[ -n $unit_pid ]] && kill "$unit_pid" 2>/dev/null; wineserver -k 2>/dev/null' EXIT
+
+# --- helpers ---
+
+fail() {  # message
+  echo "  $case_name: $*" | tee -a "$logs/$case_name.log" >&2
+  case_ok=0
+}
+
+begin() {  # name, what it shows
+  case_name=$1
+  case_ok=1
+  case_notes=()
+  case_start=$SECONDS
+  : >"$logs/$case_name.log"
+  echo "-- $1: $2" >>"$logs/$case_name.log"
+}
+
+end() {
+  local took=$((SECONDS - case_start))
+  if ((case_ok)); then
+    local IFS=';'
+    printf '  %-16s PASS  %3d s  %s\n' "$case_name" "$took" "${case_notes[*]}"
+  else
+    printf '  %-16s FAIL  %3d s  (see %s)\n' "$case_name" "$took" "$logs/$case_name.log"
+    failed=1
+  fi
+}
+
+# Polls a command until it succeeds or SECONDS_ seconds have passed.
+note() {  # what a check saw, for the summary line and the log
+  case_notes+=(" $*")
+  echo "seen: $*" >>"$logs/$case_name.log"
+}
+
+wait_until() {  # seconds, command...
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.1
+  done
+}
+
+winpath() {  # a Linux path as wine's Z: drive shows it
+  local path=${1//\//\\}
+  printf 'Z:%s' "$path"
+}
+
+# The unit serves one run and ends once the updater has let go of the line;
+# its own deadline bounds a run that never lets go.
+start_unit() {  # report name, unit options...
+  local name=$1
+  shift
+  rm -f "$logs/$name.json" "$logs/$name.out"
+  timeout 240 "$unitsim" --link "$tty" --report "$logs/$name.json" "$@" \
+    >"$logs/$name.out" 2>>"$logs/$case_name.log" &
+  unit_pid=$!
+  wait_until 30 test -s "$logs/$name.out" || fail "the virtual unit did not start"
+}
+
+finish_unit() {
+  local status=0
+  wait "$unit_pid" || status=$?
+  unit_pid=
+  ((status == 0)) || fail "the virtual unit ended with status $status (124: it was still being served after 240 s)"
+}
+
+check_report() {  # report name, checker options...
+  local name=$1
+  shift
+  if "$check_report" "$@" "$logs/$name.json" "$examples" >>"$logs/$case_name.log" 2>&1; then
+    note "unit report matches the files${*:+ ($*)}"
+  else
+    fail "the unit's report does not match the files (details above in the log)"
+  fi
+}
+
+same_file() {  # what, expected, seen
+  if diff -u "$2" "$3" >>"$logs/$case_name.log" 2>&1; then
+    note "$1 as on Linux ($(wc -l <"$3") lines)"
+  else
+    fail "$1 differs from the Linux run"
+  fi
+}
+
+wine_update() {  # output name, arguments...: the Windows command line on COM1
+  local name=$1
+  shift
+  timeout 300 wine "$windows/app/cli/qsr470-update.exe" --port 1 --files "$(winpath "$examples/")" "$@" \
+    >"$logs/$name.stdout" 2>"$logs/$name.stderr"
+  local status=$?
+  sed -i 's/\r$//' "$logs/$name.stdout" "$logs/$name.stderr"
+  return $status
+}
+
+linux_update() {  # output name, arguments...: the same run on Linux, for reference
+  local name=$1
+  shift
+  timeout 300 "$updater" --device "$tty" --files "$examples/" "$@" \
+    >"$logs/$name.stdout" 2>"$logs/$name.stderr"
+}
+
+driver() {  # scenario, arguments...
+  local before
+  before=$(wc -l <"$logs/$case_name.log")
+  if timeout 400 wine "$driver" "$@" >>"$logs/$case_name.log" 2>/dev/null; then
+    note "driver: $(tail -n +$((before + 1)) "$logs/$case_name.log" | grep -c '^ok: ') checks held"
+  else
+    fail "the driver found faults (FAIL lines in the log)"
+  fi
+}
+
+# --- the prefix: fresh every time, wine's fonts, COM1 on the unit ---
+
+mkdir -p "$logs"
+rm -f "$logs"/*.json "$logs"/*.log "$logs"/*.bmp
+begin prefix "a fresh wine prefix with wine's fonts and COM1 mapped to $tty"
+wineserver -k 2>/dev/null
+rm -rf "$WINEPREFIX"
+timeout 300 wineboot -i >>"$logs/prefix.log" 2>&1 || fail "wineboot could not make the prefix"
+timeout 120 wineserver -w
+# Captions and controls are drawn with real fonts, not a fallback.
+if compgen -G "/usr/share/wine/fonts/*" >/dev/null; then
+  cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+else
+  fail "wine's fonts are missing (Debian fonts-wine)"
+fi
+# Wine makes its COMn devices from this key each time it starts. Without a
+# window manager on the display, wine draws the frames itself, so the
+# screenshot shows the title bar.
+cat >"$logs/prefix.reg" <<EOF
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]
+"COM1"="${tty}"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
+"Decorated"="N"
+EOF
+timeout 120 wine regedit /S "$(winpath "$logs/prefix.reg")" >>"$logs/prefix.log" 2>&1 ||
+  fail "the registry could not be written"
+timeout 120 wineserver -w
+end
+
+# --- the command line ---
+
+begin cli-version "qsr470-update.exe --version reads its version resource"
+said=$(timeout 300 wine "$windows/app/cli/qsr470-update.exe" --version 2>>"$logs/cli-version.log" | tr -d '\r')
+note "said \"$said\""
+[[ $said == "qsr470-update $version" ]] || fail "said '$said', expected 'qsr470-update $version'"
+end
+
+begin cli-sample "the sample script on COM1, the unit's report identical to the Linux run"
+start_unit linux-sample-unit
+linux_update linux-sample "$examples/script.ini" || fail "the Linux reference run failed"
+finish_unit
+start_unit cli-sample-unit
+wine_update cli-sample "$(winpath "$examples/script.ini")" || fail "exit status $?, expected 0"
+finish_unit
+check_report cli-sample-unit
+same_file "the unit's report" "$logs/linux-sample-unit.json" "$logs/cli-sample-unit.json"
+same_file "the status lines" "$logs/linux-sample.stdout" "$logs/cli-sample.stdout"
+end
+
+begin cli-slow "--speed slow: the PROM transfers at 19200 baud and back"
+start_unit cli-slow-unit
+wine_update cli-slow --speed slow "$(winpath "$examples/script.ini")" || fail "exit status $?, expected 0"
+finish_unit
+check_report cli-slow-unit --slow
+end
+
+begin cli-error "the unit answers X to the erase of bank 1: exit 1 with the handler's text, as on Linux"
+start_unit linux-error-unit --fail-at P1
+linux_update linux-error "$examples/script.ini"
+linux_status=$?
+finish_unit
+start_unit cli-error-unit --fail-at P1
+wine_update cli-error "$(winpath "$examples/script.ini")"
+status=$?
+finish_unit
+note "exit status $status, stderr \"$(tail -n 1 "$logs/cli-error.stderr")\""
+((status == 1 && linux_status == 1)) || fail "exit status $status (Linux $linux_status), expected 1"
+[[ $(tail -n 1 "$logs/cli-error.stderr") == "Error while erasing !!!" ]] ||
+  fail "the last line on stderr is not the handler's text"
+same_file "the error text" "$logs/linux-error.stderr" "$logs/cli-error.stderr"
+same_file "the unit's report" "$logs/linux-error-unit.json" "$logs/cli-error-unit.json"
+end
+
+# --- the window ---
+
+# The program looks for the script's files in its own folder.
+window_dir=$logs/window
+rm -rf "$window_dir"
+mkdir -p "$window_dir"
+cp "$windows/app/win32/QSR470Updater.exe" "$examples"/* "$window_dir/"
+window_exe=$(winpath "$window_dir/QSR470Updater.exe")
+
+begin window-run "layout, title, idle look, START to completion, Quit"
+start_unit window-run-unit
+driver run "$window_exe" --shot "$(winpath "$logs/window-idle.bmp")"
+finish_unit
+check_report window-run-unit
+same_file "the unit's report" "$logs/linux-sample-unit.json" "$logs/window-run-unit.json"
+end
+
+begin window-manual "Manual mode with Prom 2 unticked: P5, V5 and F5 go as NP; the box stays unticked"
+start_unit linux-skip-unit
+linux_update linux-skip --skip prom2 "$examples/script.ini" || fail "the Linux reference run failed"
+finish_unit
+start_unit window-manual-unit
+driver manual "$window_exe"
+finish_unit
+check_report window-manual-unit --skip 5
+same_file "the unit's report" "$logs/linux-skip-unit.json" "$logs/window-manual-unit.json"
+end
+
+begin window-fault "X at the erase of bank 1: the error box, the port closed, the program ends"
+start_unit window-fault-unit --fail-at P1
+driver fault "$window_exe" --error "Error while erasing !!!" \
+  --port-closed "$(winpath "$logs/window-fault-unit.json")"
+finish_unit
+same_file "the unit's report" "$logs/linux-error-unit.json" "$logs/window-fault-unit.json"
+end
+
+begin window-close "the window closed as the system menu does ends the program with status 0"
+timeout 300 bash "$source_dir/app/win32/wine_smoke.sh" "$window_dir/QSR470Updater.exe" \
+  >>"$logs/window-close.log" 2>&1 && note "ended with status 0" ||
+  fail "the program did not open and close cleanly"
+end
+
+# --- the installer ---
+
+program_files="$WINEPREFIX/drive_c/Program Files/Corvane/QSR470 Updater"
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Corvane/QSR470 Updater.lnk"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Corvane QSR470 Updater'
+
+begin installer "silent install, the installed window reads its version, silent uninstall"
+timeout 300 wine "$setup" /S >>"$logs/installer.log" 2>&1 || fail "the installer ended with status $?"
+# The zip and the installer carry the same files.
+files=0
+while IFS= read -r file; do
+  files=$((files + 1))
+  [[ -f "$program_files/$file" ]] || fail "not installed: $file"
+done < <(unzip -Z1 "$zip" | sed -n 's|^[^/]*/\(.*[^/]\)$|\1|p')
+note "$files files of the zip installed"
+[[ -f "$program_files/Uninstall.exe" ]] || fail "no uninstaller"
+[[ -f $shortcut ]] || fail "no Start-menu shortcut"
+timeout 120 wine reg query "$uninstall_key" >>"$logs/installer.log" 2>&1 ||
+  fail "not listed among the installed programs"
+driver about 'C:\Program Files\Corvane\QSR470 Updater\QSR470Updater.exe' --version "$version"
+# The uninstaller runs from a copy of itself and returns at once.
+timeout 120 wine "$program_files/Uninstall.exe" /S >>"$logs/installer.log" 2>&1 ||
+  fail "the uninstaller ended with status $?"
+uninstalled=$SECONDS
+if wait_until 120 test ! -e "$(dirname "$program_files")"; then
+  note "folder gone $((SECONDS - uninstalled)) s after the uninstaller started"
+else
+  fail "the folder is still there 120 s after uninstalling: $(find "$program_files" | head -5)"
+fi
+[[ ! -e $shortcut ]] || fail "the Start-menu shortcut is still there"
+! timeout 120 wine reg query "$uninstall_key" >/dev/null 2>&1 || fail "still listed among the installed programs"
+end
+
+timeout 120 wineserver -w
+exit $failed

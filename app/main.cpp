@@ -122,6 +122,11 @@ std::string TMainFich::DeviceIdText() const {
   return "(Device Id : " + WordToHex(static_cast<std::uint16_t>(DeviceID)) + ")";
 }
 
+bool TMainFich::StoppedAtFullSvfLine() const {
+  return LastError.rfind("Error in Effect file line : ", 0) == 0 &&
+         LooksLikeFullSvf(ProgJtag->EffectLine());
+}
+
 void TMainFich::FormPaint() {
   Caption = kTitlePrefix + DeviceIdText();
   Changed();

@@ -108,6 +108,9 @@ class TMainFich {
   void DeselectComponents();
   void VersionSame(std::int32_t component);
   std::string DeviceIdText() const;
+  // After an error stop at a malformed Effect file line: whether that line
+  // is full SVF, so the file wants converting rather than fixing.
+  bool StoppedAtFullSvfLine() const;
 
   // For front ends that offer more than the Port menu's nine ports: a port
   // number from 1 to 16 used instead of the menu's; 0 uses the menu.

@@ -1,0 +1,14 @@
+#pragma once
+
+// The command line's pointer to the converter: an Effect file that stops at
+// a line of full SVF is most likely a vendor's file that was never
+// converted, and the technician is told what to run.
+
+#include <functional>
+#include <string>
+
+class TMainFich;
+
+// Called with the error stop's text; writes one more line through `out`
+// when the run stopped at such a line.
+void PointToConverter(const TMainFich& main, const std::function<void(const std::string&)>& out);

@@ -62,6 +62,7 @@ fuzz_runs hex 3000
 fuzz_runs effect 20000
 fuzz_runs unit 2000
 fuzz_runs engine 4000
+fuzz_runs svf2effect 300000
 
 echo "== Windows cross build =="
 configure_and_build build-mingw -DCMAKE_BUILD_TYPE=Release \

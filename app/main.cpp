@@ -119,6 +119,10 @@ std::string TMainFich::DeviceIdText() const {
   return "(Device Id : " + WordToHex(static_cast<std::uint16_t>(DeviceID)) + ")";
 }
 
+bool TMainFich::StoppedAtFullSvfLine() const {
+  return stoppedAtFullSvf_;
+}
+
 void TMainFich::FormPaint() {
   Caption = kTitlePrefix + DeviceIdText();
   Changed();
@@ -366,6 +370,7 @@ void TMainFich::RunStep() {
 
     case TRunState::Load: {
       Record = TRunRecord{};
+      stoppedAtFullSvf_ = false;
       Record.ScriptPath = ScriptPath;
       if (platform::ReadTextLines(ScriptPath, Script) != platform::ReadStatus::kOk) {
         ShowError(ScriptPath + kNotFound);
@@ -389,6 +394,7 @@ void TMainFich::RunStep() {
       // anything: a half-updated unit is worse than one left alone.
       const TJob job = CheckJob(Script, JobSettings());
       if (const TJobLine* bad = job.FirstProblem()) {
+        stoppedAtFullSvf_ = bad->plan.fullSvf;
         ShowError(bad->plan.problem);
         break;
       }

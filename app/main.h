@@ -116,6 +116,9 @@ class TMainFich {
   // The job as the next run will check it: its folder, speed and the
   // components Manual mode leaves out.
   TJobSettings JobSettings() const;
+  // After an error stop at a malformed Effect file line: whether that line
+  // is full SVF, so the file wants converting rather than fixing.
+  bool StoppedAtFullSvfLine() const;
 
   // For front ends that offer more than the Port menu's nine ports: a port
   // number from 1 to 16 used instead of the menu's; 0 uses the menu.
@@ -198,6 +201,7 @@ class TMainFich {
   std::uint32_t replyTimeoutS_ = 0;
   std::uint32_t lastHeard_ = 0;  // tick of the last byte in, or of the last step that sent
   bool sentInStep_ = false;
+  bool stoppedAtFullSvf_ = false;
   TGestionnaire* recordHandler_ = nullptr;  // the handler of the recorded line
   std::array<TGestionnaire*, 4> handlers_{};
 };

@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i <= text.size(); ++i) {
     if (i == text.size() || text[i] == '\n') {
       (void)ParseEffectLine(text.substr(start, i - start), fields);
+      (void)LooksLikeFullSvf(text.substr(start, i - start));
       start = i + 1;
     }
   }

@@ -78,6 +78,7 @@ struct TLinePlan {
   std::uint64_t bytes = 0;      // both ways, at 57600 baud
   std::uint64_t slowBytes = 0;  // both ways, at the PROM speed (19200 when slow)
   std::uint32_t pauseMs = 0;    // fixed pauses: the wait, the PROM's start
+  bool fullSvf = false;         // the problem is a line of full SVF, outside the Effect subset
 };
 
 // Trims what remains after the first n characters (all of them when the text

@@ -136,6 +136,7 @@ TProgJtag::TEffectCheck TProgJtag::CheckEffectFile(const std::string& folder,
     const std::string record = ParseEffectLine(line, fields);
     if (record == kEffectLineError) {
       check.problem = kMalformedLine + std::to_string(check.lines);
+      check.fullSvf = LooksLikeFullSvf(line);
       return check;
     }
     if (record.empty()) continue;
@@ -171,6 +172,7 @@ TLinePlan TProgJtag::Plan(std::string_view instruction, const std::string& folde
       plan.file = CutText(rest, 1);
       const TEffectCheck check = CheckEffectFile(folder, plan.file);
       plan.problem = check.problem;
+      plan.fullSvf = check.fullSvf;
       plan.count = check.records;
       (slow ? plan.slowBytes : plan.bytes) = check.bytes;
       if (slow) plan.bytes = 3;  // "S" and the device, "."

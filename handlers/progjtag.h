@@ -72,6 +72,7 @@ class TProgJtag : public TGestionnaire {
     std::int32_t lines = 0;  // -1 when the file is not there
     std::int32_t records = 0;
     std::uint64_t bytes = 0;  // both ways, with the announcement and the end record
+    bool fullSvf = false;     // the malformed line is full SVF: the file wants converting
   };
 
   void Dispatch();

@@ -271,6 +271,33 @@ std::string ParseShift(Cursor& text, Statement statement, TEffectFields& f) {
 
 }  // namespace
 
+bool LooksLikeFullSvf(std::string_view line) {
+  // Statement keywords, and the words that begin the continuation of a
+  // statement wrapped after one of its parameters.
+  static constexpr std::string_view kSvfWords[] = {
+      "ENDDR", "ENDIR", "FREQUENCY", "HDR",     "HIR", "PIO",  "PIOMAP", "RUNTEST",
+      "SDR",   "SIR",   "STATE",     "TDR",     "TIR", "TRST", "TDI",    "TDO",
+      "MASK",  "SMASK", "ENDSTATE",  "MAXIMUM", "TCK", "SCK",  "SEC",    "HZ",
+  };
+  Cursor text(line);
+  text.SkipBlanks();
+  if (text.Empty() || text.StartsWith("!")) return true;
+  const std::string_view rest = text.TakeUntil(';');
+  if (rest.empty()) return false;
+  const std::size_t end = std::min(rest.find_first_of(" \t("), rest.size());
+  std::string word(rest.substr(0, end));
+  for (char& c : word) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  if (std::find(std::begin(kSvfWords), std::end(kSvfWords), word) != std::end(kSvfWords))
+    return true;
+  // Scan data wrapped onto this line: hex digits up to the closing ")".
+  if (rest.front() == ')') return true;
+  const std::string_view data = rest.substr(0, std::min(rest.find(')'), rest.size()));
+  return !data.empty() &&
+         data.find_first_not_of("0123456789ABCDEFabcdef \t") == std::string_view::npos;
+}
+
 std::string ReverseHexBytes(std::string_view text) {
   std::string reversed;
   reversed.reserve(text.size());

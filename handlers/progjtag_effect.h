@@ -49,6 +49,13 @@ inline constexpr std::string_view kEffectEndRecord = ":00000001FF";
 // on the same line gives the same result and the same fields.
 std::string ParseEffectLine(std::string_view line, TEffectFields& fields);
 
+// For a line that ParseEffectLine found malformed: true when it is still
+// good full SVF, only outside the subset (a blank line, a "!" comment, a
+// statement the subset lacks or spells otherwise, or a piece of a statement
+// wrapped across lines), so the file is most likely a vendor's SVF that has
+// not been converted.
+bool LooksLikeFullSvf(std::string_view line);
+
 // Helpers on hex digit text. Digits count only as "0"-"9" and "A"-"F".
 
 // Byte pairs (counted from the left) in reverse order, each keeping its own

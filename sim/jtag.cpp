@@ -172,16 +172,22 @@ void PromDevice::Reset() {
 }
 
 bool PromDevice::Clock(bool tms, bool tdi) {
+  if (observer_) observer_(tms, tdi, 1);
   bool tdo = false;
   if (state_ == TapState::kDrShift) tdo = ShiftOne(dr_, tdi);
   if (state_ == TapState::kIrShift) tdo = ShiftOne(ir_, tdi);
-  if (state_ == TapState::kIdle && !tms) IdleClocks(1);
+  if (state_ == TapState::kIdle && !tms) CountIdleClocks(1);
   Enter(NextTapState(state_, tms));
   return tdo;
 }
 
 void PromDevice::IdleClocks(std::uint32_t count) {
   if (state_ != TapState::kIdle) return;
+  if (observer_) observer_(false, false, count);
+  CountIdleClocks(count);
+}
+
+void PromDevice::CountIdleClocks(std::uint32_t count) {
   idle_clocks_ += count;
   if (erase_armed_ && idle_clocks_ >= kEraseClocks) {
     array_.Erase();
@@ -306,6 +312,13 @@ void JtagPort::Walk(TapState target) {
 
 bool JtagPort::MoveTo(TapState state) {
   const TapState at = device_.state();
+  // Naming the Pause state the TAP rests in holds it there for one TCK: the
+  // only way a record can keep clocks in a Pause state (RUNTEST clocks in
+  // Run-Test/Idle). Naming IDLE or RESET there is no move at all.
+  if (at == state && (state == TapState::kDrPause || state == TapState::kIrPause)) {
+    device_.Clock(false, false);
+    return true;
+  }
   if (at == state && IsStableState(state)) return true;
   if (NextTapState(at, false) == state) {
     device_.Clock(false, false);

@@ -6,7 +6,9 @@
 // sim/README.md for the instruction set and the timing rules.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "sim/memory_area.h"
@@ -69,6 +71,12 @@ class PromDevice {
   // Power cycle: TAP to Test-Logic-Reset; the array keeps its contents.
   void PowerOn();
 
+  // Sees every TCK before it acts, with TMS, TDI and how many come alike in
+  // a row (IdleClocks reports its clocks in one call). For tests that trace
+  // what a player puts on the wires.
+  using ClockObserver = std::function<void(bool tms, bool tdi, std::uint32_t count)>;
+  void SetClockObserver(ClockObserver observer) { observer_ = std::move(observer); }
+
   TapState state() const { return state_; }
   PromInstruction instruction() const { return instruction_; }
   std::uint32_t idcode() const { return idcode_; }
@@ -81,6 +89,7 @@ class PromDevice {
   void CaptureDr();
   void UpdateDr();
   void Reset();
+  void CountIdleClocks(std::uint32_t count);
   std::uint32_t RegisterValue() const;
   std::vector<std::uint8_t> RegisterBytes() const;
   void LoadRegister(const std::vector<std::uint8_t>& bytes, std::size_t bits);
@@ -97,6 +106,7 @@ class PromDevice {
   bool program_armed_ = false;
   std::uint64_t idle_clocks_ = 0;
   std::uint32_t pages_programmed_ = 0;
+  ClockObserver observer_;
 };
 
 // One shift statement as the record gives it.

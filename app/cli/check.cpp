@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/JobCheck.h"
+#include "app/cli/svf_hint.h"
 #include "platform/files.h"
 
 namespace {
@@ -48,10 +49,13 @@ int RunCheck(const CliOptions& options) {
   }
   const TJob job = CheckJob(lines, settings);
 
+  bool fullSvf = false;
   for (const TJobLine& line : job.lines) {
-    if (!line.plan.problem.empty())
-      std::fprintf(stderr, "%s:%d: %s\n", script.c_str(), line.number, line.plan.problem.c_str());
+    if (line.plan.problem.empty()) continue;
+    std::fprintf(stderr, "%s:%d: %s\n", script.c_str(), line.number, line.plan.problem.c_str());
+    fullSvf = fullSvf || line.plan.fullSvf;
   }
+  if (fullSvf) std::fprintf(stderr, "%s\n", kConverterHint);
   for (const TJobLine& line : job.lines) {
     const std::string where = line.number ? std::to_string(line.number) : line.text;
     std::printf("%s:%s: %s\n", script.c_str(), where.c_str(), PlanText(line).c_str());

@@ -19,6 +19,7 @@
 #include "app/cli/options.h"
 #include "app/cli/progress.h"
 #include "app/cli/report.h"
+#include "app/cli/svf_hint.h"
 #include "app/main.h"
 #include "platform/handover.h"
 
@@ -76,6 +77,7 @@ int Run(const CliOptions& options) {
   bool closed = false;
   main.OnStatusLine = statusOut;
   main.OnErrorBox = [&](const std::string& text) {
+    PointToConverter(main, errorOut);  // before the message, which stays the last line
     errorOut(text);
     exitCode = kExitError;
   };

@@ -1,0 +1,52 @@
+#pragma once
+
+// TCK-by-TCK traces of a JTAG player, for comparing a vendor's SVF with the
+// Effect file made from it. Two ways to get one, which share nothing:
+// - TraceSvf reads the SVF itself, with a small reader of its own that knows
+//   nothing of the converter;
+// - TraceEffect plays the Effect file through the virtual unit's TAP model,
+//   record by record, as the unit does.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace svftest {
+
+// One TCK. TDI counts only in a shift state (elsewhere no device samples
+// it); the expected TDO only where the player compares it.
+struct Tick {
+  bool tms = false;
+  int tdi = -1;     // 0 or 1 in Shift-IR/DR, else -1
+  int expect = -1;  // 0 or 1 where compared, else -1
+  bool operator==(const Tick&) const = default;
+};
+
+// Runs of equal ticks, so a wait of 200000 clocks is one entry.
+class Trace {
+ public:
+  void Add(const Tick& tick, std::uint64_t count = 1);
+  bool operator==(const Trace& other) const { return runs_ == other.runs_; }
+  std::uint64_t Clocks() const;
+  // Where two traces first differ, for a readable failure; empty when equal.
+  static std::string FirstDifference(const Trace& a, const Trace& b);
+
+ private:
+  struct Run {
+    Tick tick;
+    std::uint64_t count = 0;
+    bool operator==(const Run&) const = default;
+  };
+  std::vector<Run> runs_;
+};
+
+// The player starts with its TAP in Test-Logic-Reset, as the unit's PROM
+// does at power-on. On a statement it cannot read, `error` says which.
+Trace TraceSvf(std::string_view svf, std::string& error);
+
+// Every line must be one the updater's interpreter accepts and every record
+// one the unit carries out; otherwise `error` says which line failed.
+Trace TraceEffect(std::string_view effect, std::string& error);
+
+}  // namespace svftest

@@ -17,6 +17,7 @@
 #include "app/cli/console.h"
 #include "app/cli/options.h"
 #include "app/cli/progress.h"
+#include "app/cli/progress_json.h"
 #include "app/cli/report.h"
 #include "app/main.h"
 #include "platform/handover.h"
@@ -61,10 +62,13 @@ int Run(const CliOptions& options) {
     std::fflush(stderr);
   };
 
+  std::unique_ptr<ProgressJson> json;
   auto link = MakeSerialLink(
       queue,
       [&](const std::string& message, const std::string& detail) {
-        errorOut(detail.empty() ? message : message + "(" + detail + ")");
+        const std::string text = detail.empty() ? message : message + "(" + detail + ")";
+        if (json) json->Message(text);
+        errorOut(text);
       },
       options.device);
   TMainFich main(std::move(link), options.script);
@@ -80,6 +84,8 @@ int Run(const CliOptions& options) {
   if (drawProgress) {
     main.OnChanged = [&] { progress.Update(main.ProgressBar1, main.ProgressBar2); };
   }
+  // Replaces the status lines and the bars above.
+  if (options.progressJson) json = std::make_unique<ProgressJson>(main, stdout);
 
   if (options.port <= 9) {
     main.ComClick(options.port);
@@ -140,6 +146,7 @@ int Run(const CliOptions& options) {
     if (exitCode == kExitCompleted) exitCode = kExitError;
   }
   main.Close();
+  if (json) json->End(exitCode);
   // The queue the interrupt wakes goes with this function. Closing it first
   // releases an interrupt that is waiting to be run, which would otherwise
   // hold the hook.

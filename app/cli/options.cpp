@@ -16,6 +16,7 @@ const char* const kCliUsage =
     "  --files DIR         folder where image and Effect files are looked up\n"
     "                      (default: the program's folder)\n"
     "  --report FILE       write a JSON record of the run to FILE\n"
+    "  --progress json     one JSON object per line on stdout instead of status lines\n"
     "  --help, --version\n";
 
 namespace {
@@ -105,6 +106,13 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         return std::nullopt;
       }
       o.report = v;
+    } else if (a == "--progress") {
+      if (!value(v)) return std::nullopt;
+      if (v != "json") {
+        error = "--progress takes json, not '" + v + "'";
+        return std::nullopt;
+      }
+      o.progressJson = true;
     } else if (a.size() > 1 && a[0] == '-') {
       error = "unknown option " + a;
       return std::nullopt;

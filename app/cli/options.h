@@ -17,6 +17,7 @@ struct CliOptions {
   bool skipProm2 = false;
   std::optional<std::string> files;  // always ends with a separator when set
   std::optional<std::string> report;
+  bool progressJson = false;  // --progress json
   bool help = false;
   bool version = false;
 };

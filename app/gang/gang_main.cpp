@@ -86,13 +86,14 @@ int CheckOnce(const std::string& updater, const GangOptions& options) {
   return kExitFailed;
 }
 
-// Ctrl-C, a request to end and the children's ends all come through one
+// Ctrl-C, a request to end, a hang-up and the children's ends all come through one
 // descriptor that poll watches with the pipes: no handler, no spinning.
 int SignalDescriptor() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   sigaddset(&set, SIGCHLD);
   if (::sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return -1;
   return ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
@@ -169,7 +170,8 @@ int Run(const GangOptions& options, const std::string& updater) {
     if (ready > 0 && fds[0].revents != 0) {
       signalfd_siginfo info{};
       while (::read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        if (info.ssi_signo == SIGINT || info.ssi_signo == SIGTERM) {
+        // A closed terminal stops the line as Ctrl-C does.
+        if (info.ssi_signo == SIGINT || info.ssi_signo == SIGTERM || info.ssi_signo == SIGHUP) {
           interrupted = true;
           for (const auto& u : units)
             u->Interrupt();

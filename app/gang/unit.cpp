@@ -112,12 +112,11 @@ Unit::Change Unit::Apply(const std::string& line) {
   const std::string event = e.Text("event");
   if (event == "identity") {
     identity_ = e.Text("deviceId");
-    message_.clear();
+    message_.clear();  // the unit answered: the port is open
     return Change::kIdentified;
   }
   if (event == "instruction") {
     instruction_ = e.Text("text");
-    message_.clear();
     return Change::kInstruction;
   }
   if (event == "instructionEnd") {

@@ -126,12 +126,12 @@ int Run(const GangOptions& options, const std::string& updater) {
 
   const auto started = Clock::now();
   for (std::size_t i = 0; i < units.size(); ++i) {
-    const GangOptions::Unit& spec = options.units[i];
+    const GangOptions::Unit& given = options.units[i];
     std::vector<std::string> argv = {updater, "--progress", "json"};
-    if (spec.port > 0) {
-      argv.insert(argv.end(), {"--port", std::to_string(spec.port)});
+    if (given.port > 0) {
+      argv.insert(argv.end(), {"--port", std::to_string(given.port)});
     } else {
-      argv.insert(argv.end(), {"--device", spec.device});
+      argv.insert(argv.end(), {"--device", given.device});
     }
     argv.insert(argv.end(), options.shared.begin(), options.shared.end());
     if (options.reportDir) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,8 +40,13 @@ void Unit::Start(const std::vector<std::string>& argv) {
   for (const auto& a : argv)
     args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid == 0) {
+    // A gang that is killed outright must still free every port: each
+    // updater then stops as for Ctrl-C.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);
     // The gang blocks the signals it takes through its signalfd; the
     // updater must receive them as usual.
     sigset_t none;

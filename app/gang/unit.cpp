@@ -112,6 +112,40 @@ bool Unit::ReadSome(int& fd, std::string& buffer) {
   }
 }
 
+void Unit::Read(int fd, const std::function<void(Change)>& changed) {
+  if (fd == outFd_) {
+    const bool open = ReadSome(outFd_, out_);
+    std::size_t start = 0;
+    for (std::size_t end; (end = out_.find('\n', start)) != std::string::npos; start = end + 1) {
+      const Change c = Apply(out_.substr(start, end - start));
+      if (c != Change::kNone) changed(c);
+    }
+    out_.erase(0, start);
+    if (out_.size() > kLongestLine) out_.clear();  // not a line of ours
+    // A last line without its end still counts once the pipe is gone.
+    if (!open && !out_.empty()) {
+      const Change c = Apply(out_);
+      out_.clear();
+      if (c != Change::kNone) changed(c);
+    }
+  } else if (fd == errFd_) {
+    ReadSome(errFd_, err_);
+    std::size_t start = 0;
+    for (std::size_t end; (end = err_.find('\n', start)) != std::string::npos; start = end + 1) {
+      if (end == start) continue;
+      lastErrLine_ = err_.substr(start, end - start);
+      if (firstErrLine_.empty()) firstErrLine_ = lastErrLine_;
+    }
+    err_.erase(0, start);
+    if (err_.size() > kLongestLine) err_.clear();
+    if (errFd_ < 0 && !err_.empty()) {
+      lastErrLine_ = err_;
+      if (firstErrLine_.empty()) firstErrLine_ = lastErrLine_;
+      err_.clear();
+    }
+  }
+}
+
 Unit::Change Unit::Apply(const std::string& line) {
   EventLine e;
   if (!ParseEventLine(line, e)) return Change::kNone;
@@ -164,7 +198,7 @@ std::string Unit::ErrorText() const {
   if (ended_ && !error_.empty()) return error_;
   if (ended_ && result_ == "completed" && exitStatus_ != 0) return lastErrLine_;
   if (ended_ && result_ != "completed") return message_;  // why the run never began
-  if (!lastErrLine_.empty()) return lastErrLine_;
+  if (!firstErrLine_.empty()) return firstErrLine_;
   if (exitStatus_ > 128) return "updater killed by signal " + std::to_string(exitStatus_ - 128);
   return "updater ended with status " + std::to_string(exitStatus_);
 }

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,7 @@ class Unit {
   int ErrFd() const { return errFd_; }
   // Reads what is waiting on `fd`; each whole line of stdout is applied and
   // reported to `changed`. At the end of a pipe the pipe is closed.
-  template <typename F>
-  void Read(int fd, F&& changed);
+  void Read(int fd, const std::function<void(Change)>& changed);
 
   bool Finished() const { return reaped_ && outFd_ < 0 && errFd_ < 0; }
   bool Completed() const { return Finished() && exitStatus_ == 0 && result_ == "completed"; }
@@ -71,6 +71,7 @@ class Unit {
   Clock::time_point end_ = start_;
   std::string out_;
   std::string err_;
+  std::string firstErrLine_;  // an updater that ends at once says why first
   std::string lastErrLine_;
 
   bool ended_ = false;  // the end object came
@@ -83,35 +84,3 @@ class Unit {
   std::string error_;
   long long resends_ = 0;
 };
-
-template <typename F>
-void Unit::Read(int fd, F&& changed) {
-  if (fd == outFd_) {
-    const bool open = ReadSome(outFd_, out_);
-    std::size_t start = 0;
-    for (std::size_t end; (end = out_.find('\n', start)) != std::string::npos; start = end + 1) {
-      const Change c = Apply(out_.substr(start, end - start));
-      if (c != Change::kNone) changed(c);
-    }
-    out_.erase(0, start);
-    if (out_.size() > kLongestLine) out_.clear();  // not a line of ours
-    // A last line without its end still counts once the pipe is gone.
-    if (!open && !out_.empty()) {
-      const Change c = Apply(out_);
-      out_.clear();
-      if (c != Change::kNone) changed(c);
-    }
-  } else if (fd == errFd_) {
-    ReadSome(errFd_, err_);
-    std::size_t start = 0;
-    for (std::size_t end; (end = err_.find('\n', start)) != std::string::npos; start = end + 1) {
-      if (end > start) lastErrLine_ = err_.substr(start, end - start);
-    }
-    err_.erase(0, start);
-    if (err_.size() > kLongestLine) err_.clear();
-    if (errFd_ < 0 && !err_.empty()) {
-      lastErrLine_ = err_;
-      err_.clear();
-    }
-  }
-}

@@ -121,15 +121,18 @@ std::string View::LiveLine(const Unit& u) const {
 void View::Draw() {
   const std::size_t columns = TerminalColumns(out_);
   std::string screen;
-  // Back to the first unit's line; lines never wrap, so each unit is one.
-  if (drawn_) screen += "\033[" + std::to_string(units_.size()) + "F";
   for (const auto& u : units_) {
     std::string line = LiveLine(*u);
     if (line.size() >= columns) line.resize(columns - 1);
     screen += line + "\033[K\n";
   }
-  std::fputs(screen.c_str(), out_);
-  std::fflush(out_);
+  if (screen != shown_) {
+    // Back to the first unit's line; lines never wrap, so each unit is one.
+    const std::string up = drawn_ ? "\033[" + std::to_string(units_.size()) + "F" : "";
+    std::fputs((up + screen).c_str(), out_);
+    std::fflush(out_);
+    shown_ = screen;
+  }
   drawn_ = true;
   dirty_ = false;
   lastDraw_ = Clock::now();

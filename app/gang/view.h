@@ -34,6 +34,7 @@ class View {
   std::size_t nameWidth_ = 0;
   bool dirty_ = true;
   bool drawn_ = false;
+  std::string shown_;
   std::chrono::steady_clock::time_point lastDraw_{};
 };
 

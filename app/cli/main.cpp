@@ -18,6 +18,7 @@
 #include "app/cli/console.h"
 #include "app/cli/options.h"
 #include "app/cli/progress.h"
+#include "app/cli/progress_json.h"
 #include "app/cli/report.h"
 #include "app/cli/svf_hint.h"
 #include "app/main.h"
@@ -50,9 +51,14 @@ int Run(const CliOptions& options) {
 
   const bool drawProgress = StderrIsTerminal();
   ProgressLine progress(stderr);
+  std::unique_ptr<ProgressJson> json;
   auto statusOut = [&](const std::string& line) {
     // There is no START button here to click.
     if (line == TMainFich::kIdlePrompt) return;
+    if (json) {
+      json->Status(line);
+      return;
+    }
     progress.Clear();
     std::fputs(line.c_str(), stdout);
     std::fputc('\n', stdout);
@@ -68,7 +74,9 @@ int Run(const CliOptions& options) {
   auto link = MakeSerialLink(
       queue,
       [&](const std::string& message, const std::string& detail) {
-        errorOut(detail.empty() ? message : message + "(" + detail + ")");
+        const std::string text = detail.empty() ? message : message + "(" + detail + ")";
+        if (json) json->Message(text);
+        errorOut(text);
       },
       options.device);
   TMainFich main(std::move(link), options.script);
@@ -85,6 +93,8 @@ int Run(const CliOptions& options) {
   if (drawProgress) {
     main.OnChanged = [&] { progress.Update(main.ProgressBar1, main.ProgressBar2); };
   }
+  // Takes the status lines (through statusOut) and replaces the bars above.
+  if (options.progressJson) json = std::make_unique<ProgressJson>(main, stdout);
 
   if (options.port <= 9) {
     main.ComClick(options.port);
@@ -143,6 +153,7 @@ int Run(const CliOptions& options) {
     if (exitCode == kExitCompleted) exitCode = kExitError;
   }
   main.Close();
+  if (json) json->End(exitCode);
   // The queue the interrupt wakes goes with this function. Closing it first
   // releases an interrupt that is waiting to be run, which would otherwise
   // hold the hook.

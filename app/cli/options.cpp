@@ -18,6 +18,7 @@ const char* const kCliUsage =
     "  --report FILE       write a JSON record of the run to FILE\n"
     "  --check             check the whole job without a unit and print its plan\n"
     "  --timeout SECONDS   end the run when the unit has sent nothing for that long\n"
+    "  --progress json     one JSON object per line on stdout instead of status lines\n"
     "  --help, --version\n";
 
 namespace {
@@ -117,6 +118,13 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         error = "--timeout takes whole seconds from 1 to 86400, not '" + v + "'";
         return std::nullopt;
       }
+    } else if (a == "--progress") {
+      if (!value(v)) return std::nullopt;
+      if (v != "json") {
+        error = "--progress takes json, not '" + v + "'";
+        return std::nullopt;
+      }
+      o.progressJson = true;
     } else if (a.size() > 1 && a[0] == '-') {
       error = "unknown option " + a;
       return std::nullopt;

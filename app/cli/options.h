@@ -19,6 +19,7 @@ struct CliOptions {
   std::optional<std::string> report;
   bool check = false;           // plan the job instead of running it
   unsigned timeoutSeconds = 0;  // 0: wait for the unit for ever
+  bool progressJson = false;    // --progress json
   bool help = false;
   bool version = false;
 };

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+// The updater's `--progress json` objects are flat: one level of names with
+// string, number, true, false or null values. This reads exactly that, and
+// nothing more, from a line that may be anything.
+struct EventLine {
+  std::map<std::string, std::string> text;
+  std::map<std::string, double> number;
+
+  std::string Text(const std::string& name) const;
+  long long Number(const std::string& name, long long otherwise = 0) const;
+};
+
+bool ParseEventLine(std::string_view line, EventLine& out);
+
+// A JSON string literal; bytes above 0x7F are taken as Latin-1 so the output
+// stays valid whatever a unit's texts hold.
+std::string JsonQuote(const std::string& text);

@@ -1,0 +1,140 @@
+#include "app/gang/options.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+const char* const kGangUsage =
+    "usage: qsr470-gang [OPTIONS] --device D1 --device D2 ... [SCRIPT]\n"
+    "  --device PATH       a unit's serial device (repeatable)\n"
+    "  --port N            a unit's port number 1..16 (repeatable)\n"
+    "  --mode auto|manual, --speed fast|slow, --skip keyb|prom1|prom2,\n"
+    "  --files DIR, --timeout SECONDS\n"
+    "                      passed to every unit's qsr470-update\n"
+    "  --check             check the job once with qsr470-update --check; no unit is touched\n"
+    "  --report DIR        DIR/<device name>.json per unit, and DIR/summary.json\n"
+    "  --updater PATH      the qsr470-update to run (default: $QSR470_UPDATER, else the\n"
+    "                      one beside this program)\n"
+    "  --help, --version\n";
+
+namespace {
+
+// As the updater resolves a port number.
+std::string PortDevice(int port) {
+  const std::string name = "QSR470_COM" + std::to_string(port);
+  if (const char* set = std::getenv(name.c_str()); set != nullptr && *set != '\0') return set;
+  return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+bool OneOf(const std::string& v, std::initializer_list<const char*> allowed) {
+  for (const char* a : allowed) {
+    if (v == a) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string UnitName(const GangOptions::Unit& unit) {
+  const std::string name = std::filesystem::path(unit.device).filename().string();
+  return name.empty() ? unit.device : name;
+}
+
+std::optional<GangOptions> ParseGangOptions(const std::vector<std::string>& args,
+                                            std::string& error) {
+  GangOptions o;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    std::string v;
+    auto value = [&] {
+      if (i + 1 >= args.size() || args[i + 1].empty()) {
+        error = a + " needs a value";
+        return false;
+      }
+      v = args[++i];
+      return true;
+    };
+    // Values the updater would refuse are refused here, before any unit
+    // starts, rather than once per unit.
+    auto shared = [&](std::initializer_list<const char*> allowed) {
+      if (!value()) return false;
+      if (allowed.size() != 0 && !OneOf(v, allowed)) {
+        error = a + " does not take '" + v + "'";
+        return false;
+      }
+      o.shared.push_back(a);
+      o.shared.push_back(v);
+      return true;
+    };
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--version") {
+      o.version = true;
+    } else if (a == "--device") {
+      if (!value()) return std::nullopt;
+      o.units.push_back({v, 0});
+    } else if (a == "--port") {
+      if (!value()) return std::nullopt;
+      int port = 0;
+      const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), port);
+      if (ec != std::errc() || end != v.data() + v.size() || port < 1 || port > 16) {
+        error = "--port takes a number from 1 to 16, not '" + v + "'";
+        return std::nullopt;
+      }
+      o.units.push_back({PortDevice(port), port});
+    } else if (a == "--mode") {
+      if (!shared({"auto", "manual"})) return std::nullopt;
+    } else if (a == "--speed") {
+      if (!shared({"fast", "slow"})) return std::nullopt;
+    } else if (a == "--skip") {
+      if (!shared({"keyb", "prom1", "prom2"})) return std::nullopt;
+    } else if (a == "--files" || a == "--timeout") {
+      if (!shared({})) return std::nullopt;
+    } else if (a == "--check") {
+      o.check = true;
+    } else if (a == "--report") {
+      if (!value()) return std::nullopt;
+      o.reportDir = v;
+    } else if (a == "--updater") {
+      if (!value()) return std::nullopt;
+      o.updater = v;
+    } else if (a.size() > 1 && a[0] == '-') {
+      error = "unknown option " + a;
+      return std::nullopt;
+    } else if (!o.script) {
+      o.script = a;
+    } else {
+      error = "only one script may be given";
+      return std::nullopt;
+    }
+  }
+  if (o.units.empty() && !o.check && !o.help && !o.version) {
+    error = "name at least one unit with --device or --port";
+    return std::nullopt;
+  }
+  return o;
+}
+
+std::string CheckUnitsDistinct(const GangOptions& options) {
+  std::map<std::string, std::string> byPath;  // canonical path -> as given
+  std::map<std::string, std::string> byName;
+  for (const auto& unit : options.units) {
+    std::error_code ec;
+    // Links and relative paths name the same device as their target does.
+    auto path = std::filesystem::weakly_canonical(unit.device, ec).string();
+    if (ec) path = unit.device;
+    if (auto [at, fresh] = byPath.emplace(path, unit.device); !fresh) {
+      return "the device " + unit.device + " is named twice" +
+             (at->second == unit.device ? "" : " (also as " + at->second + ")");
+    }
+    if (options.reportDir) {
+      const std::string name = UnitName(unit);
+      if (auto [at, fresh] = byName.emplace(name, unit.device); !fresh) {
+        return at->second + " and " + unit.device + " would both write the report " + name +
+               ".json";
+      }
+    }
+  }
+  return {};
+}

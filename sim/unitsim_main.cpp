@@ -122,6 +122,8 @@ class Server {
   // adapter's hold, when that hold ends or a packet is full.
   std::int64_t NextWrite() const;
   std::size_t BytesDue(std::int64_t now) const;
+  // With an adapter's hold: when the burst at the front may go.
+  std::int64_t HeldUntil() const;
   bool ReadTerminal(std::int64_t now);  // false when the updater closed
   // Follows the opens and closes of the terminal; false when the program
   // should end.
@@ -271,10 +273,21 @@ std::size_t Server::BytesDue(std::int64_t now) const {
 
 std::int64_t Server::NextWrite() const {
   if (options_.reply_delay_ms == 0) return LastOfFrontChunk();
-  const std::int64_t held =
-      outbox_.front().due_ns + std::int64_t{options_.reply_delay_ms} * kNsPerMs;
+  const std::int64_t held = HeldUntil();
   if (outbox_.size() < kAdapterPacket) return held;
   return std::min(held, outbox_[kAdapterPacket - 1].due_ns);
+}
+
+std::int64_t Server::HeldUntil() const {
+  // The adapter's timer runs out once the line has been quiet that long;
+  // bytes that cross before then join the same packet.
+  const std::int64_t hold = std::int64_t{options_.reply_delay_ms} * kNsPerMs;
+  std::int64_t last = outbox_.front().due_ns;
+  for (const TimedByte& b : outbox_) {
+    if (b.due_ns > last + hold) break;
+    last = b.due_ns;
+  }
+  return last + hold;
 }
 
 std::int64_t Server::LastOfFrontChunk() const {
@@ -290,10 +303,9 @@ void Server::WriteDue(std::int64_t now) {
   if (write_blocked_ || !connected_) return;
   const std::size_t due = BytesDue(now);
   if (due == 0) return;
-  // An adapter holds what came in until its latency timer runs out, unless
-  // a whole packet is there.
-  const std::int64_t hold = std::int64_t{options_.reply_delay_ms} * kNsPerMs;
-  if (hold > 0 && now < outbox_.front().due_ns + hold && due < kAdapterPacket) return;
+  // An adapter holds a reply until its latency timer has run out after the
+  // reply's last byte, unless a whole packet is there.
+  if (options_.reply_delay_ms > 0 && now < HeldUntil() && due < kAdapterPacket) return;
   const int line_baud = LineBaud();
   std::string bytes;
   std::size_t garbled = 0;

@@ -15,10 +15,12 @@
 #include "app/About.h"
 #include "app/SerialLink.h"
 #include "app/cli/console.h"
+#include "app/cli/hints.h"
 #include "app/cli/options.h"
 #include "app/cli/progress.h"
 #include "app/cli/report.h"
 #include "app/main.h"
+#include "platform/files.h"
 #include "platform/handover.h"
 
 namespace {
@@ -61,10 +63,14 @@ int Run(const CliOptions& options) {
     std::fflush(stderr);
   };
 
+  PermissionHint permissionHint;
   auto link = MakeSerialLink(
       queue,
       [&](const std::string& message, const std::string& detail) {
         errorOut(detail.empty() ? message : message + "(" + detail + ")");
+        if (const std::string hint = permissionHint.AfterOpenError(detail); !hint.empty()) {
+          errorOut(hint);
+        }
       },
       options.device);
   TMainFich main(std::move(link), options.script);
@@ -108,6 +114,8 @@ int Run(const CliOptions& options) {
     main.StartClick();
   }
 
+  AdapterLatencyCheck adapterLatency;
+  const std::string fileFolder = options.files.value_or(platform::ProgramFolder());
   const auto interval = std::chrono::milliseconds(main.Timer1.Interval);
   auto nextTick = Clock::now() + interval;
   while (!closed) {
@@ -117,6 +125,7 @@ int Run(const CliOptions& options) {
       exitCode = kExitInterrupted;
       break;
     }
+    adapterLatency.AfterStep(main, fileFolder, errorOut);
     if (Clock::now() >= nextTick) {
       // The timer is paused while a step runs, so the next tick comes one
       // interval after this one has ended.
@@ -133,6 +142,7 @@ int Run(const CliOptions& options) {
   progress.Clear();
 
   context.endTime = UtcNowIso8601();
+  context.adapterLatencyMs = adapterLatency.MedianMs();
   context.durationMs = static_cast<unsigned long>(
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
   if (options.report && !WriteReport(*options.report, RunReportJson(main.Record, context))) {

@@ -38,6 +38,7 @@ constexpr std::int64_t kReopenCheckNs = 100 * kNsPerMs;
 // A USB serial adapter sends what it holds once a packet is full, without
 // waiting for its latency timer: 64 bytes less its two status bytes.
 constexpr std::size_t kAdapterPacket = 62;
+constexpr std::int64_t kApproachNs = 100'000;
 
 std::int64_t NowNs() {
   timespec ts{};
@@ -316,8 +317,10 @@ void Server::WriteDue(std::int64_t now) {
     bytes += wrong_speed ? Unit::Garble(b.byte) : b.byte;
     garbled += wrong_speed ? 1 : 0;
   }
-  const ssize_t written = write(master_.get(), bytes.data(), bytes.size());
+  // The bytes leave when they are handed to the line: what the terminal
+  // then takes to pass them on is the line's, as a cable's would be.
   const std::int64_t written_at = NowNs();
+  const ssize_t written = write(master_.get(), bytes.data(), bytes.size());
   if (written < 0) {
     if (errno == EAGAIN || errno == EWOULDBLOCK) write_blocked_ = true;
     return;  // EIO: the updater closed; the read side notices
@@ -420,7 +423,11 @@ std::string Server::Run() {
     if (wake != std::numeric_limits<std::int64_t>::max()) {
       // Measured afresh: the work since the loop began would otherwise make
       // every sleep that much too long.
-      const std::int64_t wait = std::max<std::int64_t>(0, wake - NowNs());
+      std::int64_t wait = std::max<std::int64_t>(0, wake - NowNs());
+      // Waking from a long sleep takes a machine far longer than waking from
+      // a short one; so a long sleep ends a little early and a short one
+      // covers the rest, and the deadline is kept more closely.
+      if (wait > kApproachNs) wait -= kApproachNs;
       timeout.tv_sec = static_cast<time_t>(wait / 1'000'000'000);
       timeout.tv_nsec = static_cast<long>(wait % 1'000'000'000);
       timeout_ptr = &timeout;

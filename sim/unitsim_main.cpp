@@ -38,7 +38,7 @@ constexpr std::int64_t kReopenCheckNs = 100 * kNsPerMs;
 // A USB serial adapter sends what it holds once a packet is full, without
 // waiting for its latency timer: 64 bytes less its two status bytes.
 constexpr std::size_t kAdapterPacket = 62;
-constexpr std::int64_t kApproachNs = 100'000;
+constexpr std::int64_t kApproachNs = 60'000;
 
 std::int64_t NowNs() {
   timespec ts{};

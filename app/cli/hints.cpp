@@ -92,9 +92,17 @@ std::string PermissionHint::AfterOpenError(const std::string& detail) {
   const std::optional<DeviceAccess> access = DeniedDeviceAccess(path);
   if (!access) return {};
   given_ = true;
-  const std::string group = access->group.empty() ? "dialout" : access->group;
   const std::string user = access->user.empty() ? "$USER" : access->user;
-  return "You may not open " + path + ": it belongs to the group " + group +
-         " (on Debian: dialout). Add yourself to it with: sudo usermod -aG " + group + " " + user +
-         ", then log out and in again.";
+  // Joining the device's group only helps when the group may use it, and
+  // never joining root.
+  if (access->groupMayUse && !access->group.empty() && access->group != "root") {
+    const std::string debian = access->group == "dialout" ? "" : " (on Debian: dialout)";
+    return "You may not open " + path + ": it belongs to the group " + access->group + debian +
+           ". Add yourself to it with: sudo usermod -aG " + access->group + " " + user +
+           ", then log out and in again.";
+  }
+  return "You may not open " + path +
+         ": no group may use it. Serial adapters on Debian belong to the group dialout; add "
+         "yourself to it with: sudo usermod -aG dialout " +
+         user + ", then log out and in again, or use the adapter's device.";
 }

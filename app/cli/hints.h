@@ -57,5 +57,6 @@ class PermissionHint {
 struct DeviceAccess {
   std::string group;
   std::string user;
+  bool groupMayUse = false;  // the group may read and write the device
 };
 std::optional<DeviceAccess> DeniedDeviceAccess(const std::string& path);

@@ -14,6 +14,7 @@ std::optional<DeviceAccess> DeniedDeviceAccess(const std::string& path) {
   if (::stat(path.c_str(), &info) != 0) return std::nullopt;
   if (::access(path.c_str(), R_OK | W_OK) == 0 || errno != EACCES) return std::nullopt;
   DeviceAccess access;
+  access.groupMayUse = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
   std::vector<char> buffer(16384);
   group entry{};
   group* found = nullptr;

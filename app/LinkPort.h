@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // What the main window needs of the serial link: the link state it shares
 // with the communication thread, and the thread's two speed changes. The
@@ -18,6 +19,12 @@ class TLinkPort {
   virtual std::string TakeIncoming() = 0;
   virtual void SetFastSpeed() = 0;
   virtual void SetSlowSpeed() = 0;
+
+  // How long each reply kept the updater waiting beyond the wire time, in
+  // milliseconds, oldest first: from the text put to the first piece of the
+  // answer taken, less the wire time of both. Only a link that measures it
+  // has any.
+  virtual std::vector<double> ReplyLatenciesMs() const { return {}; }
 
   // Received text is waiting. Always called on the main thread, and the link
   // waits until it returns.

@@ -1,5 +1,7 @@
 #include "app/SerialLink.h"
 
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "link/ComThread.h"
@@ -15,6 +17,7 @@ class TSerialLink final : public TLinkPort {
     // The thread has just reset the link state; the device goes in after.
     if (device) SelectComDevice(*device);
     thread_.OnIncoming = [this](ComThread*) {
+      arrived_ = Clock::now();
       if (OnIncoming) OnIncoming();
     };
     thread_.OnLineLost = [this](ComThread*, const std::string& reason) {
@@ -31,12 +34,50 @@ class TSerialLink final : public TLinkPort {
     ::SetLinkOpen(open);
     return true;
   }
-  void PutOutgoing(const std::string& text) override { ::PutOutgoing(text); }
-  std::string TakeIncoming() override { return ::TakeIncoming(); }
-  void SetFastSpeed() override { thread_.SetFastSpeed(); }
-  void SetSlowSpeed() override { thread_.SetSlowSpeed(); }
+  void PutOutgoing(const std::string& text) override {
+    ::PutOutgoing(text);
+    if (text.empty()) return;
+    put_ = Clock::now();
+    putBytes_ = text.size();
+    awaitingReply_ = true;
+  }
+  std::string TakeIncoming() override {
+    std::string text = ::TakeIncoming();
+    if (awaitingReply_ && !text.empty()) NoteReply(text.size());
+    return text;
+  }
+  void SetFastSpeed() override {
+    thread_.SetFastSpeed();
+    baud_ = 57600;
+  }
+  void SetSlowSpeed() override {
+    thread_.SetSlowSpeed();
+    baud_ = 19200;
+  }
+  std::vector<double> ReplyLatenciesMs() const override { return latencies_; }
 
  private:
+  using Clock = std::chrono::steady_clock;
+  // Enough for synchronisation and well beyond; a long run stops adding.
+  static constexpr std::size_t kMaxLatencies = 1000;
+
+  // Everything here runs on the main thread: the texts are put by the
+  // handlers' steps and taken inside OnIncoming, both there.
+  void NoteReply(std::size_t replyBytes) {
+    awaitingReply_ = false;
+    if (latencies_.size() >= kMaxLatencies) return;
+    const double waitedMs = std::chrono::duration<double, std::milli>(arrived_ - put_).count();
+    const double wireMs = static_cast<double>(putBytes_ + replyBytes) * 10 * 1000 / baud_;
+    latencies_.push_back(std::max(0.0, waitedMs - wireMs));
+  }
+
+  Clock::time_point put_{};
+  Clock::time_point arrived_{};
+  std::size_t putBytes_ = 0;
+  bool awaitingReply_ = false;
+  double baud_ = 57600;  // the thread starts at the fast speed
+  std::vector<double> latencies_;
+
   ComThread thread_;
   std::function<void(const std::string&, const std::string&)> onOpenError_;
 };

@@ -7,6 +7,9 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/serial.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -134,6 +137,7 @@ class PosixBackend final : public SerialBackend {
     fd_ = fd;
     gone_ = false;
     lastError_.clear();
+    RequestLowLatency();
     return true;
   }
 
@@ -143,6 +147,7 @@ class PosixBackend final : public SerialBackend {
     // in use (a pseudo-terminal's master), so give it back first. Failure
     // only means the device has gone.
     (void)::ioctl(fd_, TIOCNXCL);
+    RestoreLatency();
     ::close(fd_);  // the descriptor is released even when close reports an error
     fd_ = -1;
   }
@@ -327,6 +332,42 @@ class PosixBackend final : public SerialBackend {
     lastError_ = ErrnoText("modem lines");
   }
 
+  // A USB serial adapter holds back a short reply until its latency timer
+  // runs out (16 ms by default), which a stop-and-wait dialogue pays on
+  // every exchange; the low-latency flag asks the driver to pass data on at
+  // once. The old flags go back at close.
+  void RequestLowLatency() {
+#if defined(__linux__)
+    serial_struct serial{};
+    if (::ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
+      const int old = serial.flags;
+      if ((old & ASYNC_LOW_LATENCY) != 0) return;
+      serial.flags |= ASYNC_LOW_LATENCY;
+      if (::ioctl(fd_, TIOCSSERIAL, &serial) == 0) {
+        savedSerialFlags_ = old;
+        return;
+      }
+    }
+    // Pseudo-terminals (ENOTTY) and drivers without the flag (EINVAL) simply
+    // have no such setting: nothing to report.
+    if (errno == ENOTTY || errno == EINVAL) return;
+    lastError_ = ErrnoText("low latency");
+#endif
+  }
+
+  void RestoreLatency() {
+#if defined(__linux__)
+    if (!savedSerialFlags_) return;
+    serial_struct serial{};
+    if (::ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
+      serial.flags = *savedSerialFlags_;
+      // A device that went away keeps nothing to restore.
+      (void)::ioctl(fd_, TIOCSSERIAL, &serial);
+    }
+    savedSerialFlags_.reset();
+#endif
+  }
+
   void NoteGone(const char* what) {
     if (!gone_) lastError_ = ErrnoText(what);
     gone_ = true;
@@ -363,6 +404,8 @@ class PosixBackend final : public SerialBackend {
   int wakeRead_ = -1;  // a byte in this pipe ends WaitInputOrWake
   int wakeWrite_ = -1;
   bool gone_ = false;  // hung up or failed; cleared by the next Open
+
+  std::optional<int> savedSerialFlags_;  // the driver's flags before low latency
   std::string lastError_;
 };
 

@@ -9,8 +9,12 @@ bool HandoverQueue::RunOnMainThread(const std::function<void()>& work) {
   std::unique_lock lock(mutex_);
   if (closed_) return false;
   queue_.push_back(&item);
-  arrived_.notify_one();
   if (onArrival_) onArrival_();
+  // Woken while this thread still held the lock, the main thread would only
+  // block on it again: a second wake-up on every hand-over.
+  lock.unlock();
+  arrived_.notify_one();
+  lock.lock();
   finished_.wait(lock, [&] { return item.done || item.cancelled; });
   return item.done;
 }
@@ -46,8 +50,12 @@ bool HandoverQueue::WaitAndRunUntil(std::chrono::steady_clock::time_point deadli
     HandoverQueue& queue;
     Item* item;
     ~MarkDone() {
-      std::lock_guard relock(queue.mutex_);
-      item->done = true;
+      {
+        std::lock_guard relock(queue.mutex_);
+        item->done = true;
+      }
+      // Outside the lock, for the same reason as the arrival; the item may
+      // be gone by now, the queue is not.
       queue.finished_.notify_all();
     }
   } mark{*this, item};

@@ -19,6 +19,7 @@ enum class Option {
   kTrace,
   kCallPeriod,
   kTextGap,
+  kReplyDelay,
   kEraseMs,
   kBootChecksum,
   kDeviceId,
@@ -59,6 +60,7 @@ constexpr OptionRow kOptions[] = {
     {"--trace", false, Option::kTrace},
     {"--call-period", true, Option::kCallPeriod},
     {"--text-gap", true, Option::kTextGap},
+    {"--reply-delay", true, Option::kReplyDelay},
     {"--erase-ms", true, Option::kEraseMs},
     {"--boot-checksum", true, Option::kBootChecksum},
     {"--device-id", true, Option::kDeviceId},
@@ -85,6 +87,7 @@ constexpr OptionRow kOptions[] = {
 };
 
 constexpr std::uint32_t kMaxMs = 600000;
+constexpr std::uint32_t kMaxReplyDelayMs = 1000;
 
 bool ParseUnsigned(const std::string& text, std::uint32_t max, std::uint32_t& value) {
   if (text.empty()) return false;
@@ -169,6 +172,10 @@ std::string Apply(Option option, const std::string& value, ProgramOptions& o,
         return "needs milliseconds, 1 to 600000";
       }
       return {};
+    case Option::kReplyDelay:
+      return ParseUnsigned(value, kMaxReplyDelayMs, o.reply_delay_ms)
+                 ? ""
+                 : "needs milliseconds, 0 to 1000";
     case Option::kEraseMs:
       return ParseUnsigned(value, kMaxMs, o.unit.erase_ms) ? "" : "needs milliseconds";
     case Option::kBootChecksum:
@@ -324,6 +331,8 @@ Terminal and run:
   --call-period MS        time between call signs "%" (default 100)
   --text-gap MS           quiet time that ends a version text (default 50)
   --no-speed-check        accept bytes at any line speed
+  --reply-delay MS        hold each reply back MS milliseconds, as a USB
+                          serial adapter's latency timer does (default 0)
 The unit:
   --boot-checksum XXXX    what "17" reports (default: boot area sum + 6000)
   --device-id XXXX        device identification (default A470)

@@ -19,6 +19,9 @@ struct ProgramOptions {
   bool trace = false;
   std::uint32_t call_period_ms = 100;
   std::uint32_t text_gap_ms = 50;
+  // Held back before each reply reaches the updater, as a USB serial
+  // adapter's latency timer does; 0 for none.
+  std::uint32_t reply_delay_ms = 0;
 };
 
 enum class ParseOutcome { kRun, kHelp, kVersion, kError };

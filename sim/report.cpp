@@ -55,7 +55,7 @@ std::string AreaJson(const MemoryArea& area) {
 
 }  // namespace
 
-std::string Unit::ReportJson(std::string_view ended_by) const {
+std::string Unit::ReportJson(std::string_view ended_by, std::string_view timing) const {
   std::ostringstream out;
   out << "{\n";
   out << "  \"ended_by\": " << Quote(ended_by) << ",\n";
@@ -101,7 +101,9 @@ std::string Unit::ReportJson(std::string_view ended_by) const {
   for (std::size_t k = 0; k < command_log_.size(); ++k) {
     out << (k ? ", " : "") << Quote(command_log_[k]);
   }
-  out << "]\n}\n";
+  out << "]";
+  if (!timing.empty()) out << ",\n  \"timing\": " << timing;
+  out << "\n}\n";
   return out.str();
 }
 

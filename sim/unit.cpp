@@ -145,6 +145,23 @@ void Unit::EmitCallSign() {
   Reply("%");
 }
 
+bool Unit::InTransfer() const {
+  switch (state_) {
+    case State::kUpload:
+    case State::kEffect:
+    case State::kDataBlock:
+    case State::kCaptureAck:
+      return true;
+    case State::kCallSign:
+    case State::kCommand:
+    case State::kCommandSecond:
+    case State::kText:
+    case State::kSilent:
+      return false;
+  }
+  return false;
+}
+
 bool Unit::silent() const {
   return state_ == State::kSilent;
 }
@@ -324,6 +341,7 @@ bool Unit::ApplyInterruptingFault(FaultInjector::Action fault) {
 void Unit::Dispatch(Command command, char argument, FaultInjector::Action fault) {
   const bool fail = fault == FaultInjector::Action::kFail;
   const int component = argument - '0';
+  transfer_command_ = {first_, argument};
   switch (command) {
     case Command::kDeviceType:
       if (fail || config_.wrong_type) {

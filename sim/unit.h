@@ -93,6 +93,10 @@ class Unit {
   bool hang_up_requested() const { return hang_up_; }
   bool silent() const;
   bool finished() const { return finished_; }
+  // An upload ("PB", "P0".."P3") or an Effect session ("P4", "P5") is under
+  // way; its command is transfer_command().
+  bool InTransfer() const;
+  const std::string& transfer_command() const { return transfer_command_; }
 
   // The program garbles output that goes out at a speed the updater does not
   // listen at, and tells the unit for the report.
@@ -101,7 +105,9 @@ class Unit {
     counts_.garbled_out += static_cast<std::uint32_t>(count);
   }
 
-  std::string ReportJson(std::string_view ended_by) const;
+  // `timing`, when given, is the program's measurement of the line
+  // (LineTiming::Json), reported as "timing".
+  std::string ReportJson(std::string_view ended_by, std::string_view timing = {}) const;
 
   // Dialogue trace for the program's --trace.
   void SetTrace(std::function<void(std::string_view)> trace) { trace_ = std::move(trace); }
@@ -192,6 +198,7 @@ class Unit {
 
   // Dialogue in progress.
   char first_ = 0;
+  std::string transfer_command_;
   std::string line_;
   bool line_overflow_ = false;
   MemoryArea* upload_area_ = nullptr;

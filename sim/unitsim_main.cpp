@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 
 #include "sim/options.h"
 #include "sim/pacer.h"
+#include "sim/timing.h"
 #include "sim/unit.h"
 
 namespace {
@@ -33,6 +35,10 @@ constexpr std::int64_t kNsPerMs = 1'000'000;
 // Without inotify the program cannot be told that the terminal was opened
 // again, so it looks every so often.
 constexpr std::int64_t kReopenCheckNs = 100 * kNsPerMs;
+// A USB serial adapter sends what it holds once a packet is full, without
+// waiting for its latency timer: 64 bytes less its two status bytes.
+constexpr std::size_t kAdapterPacket = 62;
+constexpr std::int64_t kApproachNs = 60'000;
 
 std::int64_t NowNs() {
   timespec ts{};
@@ -84,10 +90,11 @@ class FileDescriptor {
 };
 
 struct TimedByte {
-  std::int64_t due_ns;
+  std::int64_t due_ns;  // when it has crossed the line
   char byte;
   int baud;
-  std::uint64_t chunk = 0;  // bytes of one chunk go out together
+  std::uint64_t chunk = 0;   // bytes of one chunk go out together
+  std::int64_t read_ns = 0;  // input: when it was read from the terminal
 };
 
 class Server {
@@ -106,9 +113,18 @@ class Server {
   void Connect(std::int64_t now);
   bool Disconnect();  // false when the program should end
   void DeliverInput(std::int64_t now);
-  void ScheduleOutput(std::int64_t now);
+  // Schedules what the unit has to send; `at` is when the unit decided to
+  // send it, which is when the input it answers had crossed the line, not
+  // when this program got round to it.
+  void ScheduleOutput(std::int64_t at);
   void WriteDue(std::int64_t now);
   std::int64_t LastOfFrontChunk() const;
+  // When the next write is due: the end of the front chunk, or with an
+  // adapter's hold, when that hold ends or a packet is full.
+  std::int64_t NextWrite() const;
+  std::size_t BytesDue(std::int64_t now) const;
+  // With an adapter's hold: when the burst at the front may go.
+  std::int64_t HeldUntil() const;
   bool ReadTerminal(std::int64_t now);  // false when the updater closed
   // Follows the opens and closes of the terminal; false when the program
   // should end.
@@ -132,6 +148,10 @@ class Server {
   std::int64_t next_call_ns_ = 0;
   std::int64_t out_last_ns_ = 0;
   std::uint64_t chunks_ = 0;
+  sim::LineTiming timing_;
+
+ public:
+  const sim::LineTiming& timing() const { return timing_; }
 };
 
 bool Server::Open() {
@@ -200,6 +220,7 @@ bool Server::Disconnect() {
   outbox_.clear();
   rx_pacer_.Reset();
   tx_pacer_.Reset();
+  timing_.Disconnected();
   write_blocked_ = false;
   connected_ = false;
   return true;
@@ -209,19 +230,32 @@ void Server::DeliverInput(std::int64_t now) {
   while (!inbox_.empty() && inbox_.front().due_ns <= now) {
     std::string batch;
     const int baud = inbox_.front().baud;
+    const std::int64_t first_read = inbox_.front().read_ns;
+    std::int64_t crossed = inbox_.front().due_ns;
     while (!inbox_.empty() && inbox_.front().due_ns <= now && inbox_.front().baud == baud) {
       batch += inbox_.front().byte;
+      crossed = inbox_.front().due_ns;
       inbox_.pop_front();
     }
+    const bool was_in_transfer = unit_.InTransfer();
     unit_.Receive(batch, baud);
-    last_rx_ns_ = now;
+    if (!was_in_transfer && unit_.InTransfer()) {
+      timing_.StartTransfer(unit_.transfer_command(), first_read, batch.size(),
+                            static_cast<std::int64_t>(batch.size()) * sim::ByteTimeNs(baud));
+    } else if (was_in_transfer && !unit_.InTransfer()) {
+      timing_.EndTransferOnceWritten();
+    }
+    last_rx_ns_ = crossed;
+    ScheduleOutput(crossed);
   }
 }
 
-void Server::ScheduleOutput(std::int64_t now) {
+void Server::ScheduleOutput(std::int64_t base) {
   for (sim::Chunk& chunk : unit_.TakeOutput()) {
     const int line_baud = LineBaud();
-    std::int64_t at = std::max(now, out_last_ns_) + std::int64_t{chunk.delay_ms} * kNsPerMs;
+    const std::int64_t pause = std::int64_t{chunk.delay_ms} * kNsPerMs;
+    timing_.NotePause(pause);
+    std::int64_t at = std::max(base, out_last_ns_) + pause;
     for (char c : chunk.bytes) {
       if (options_.pace) at = tx_pacer_.Next(at, line_baud);
       outbox_.push_back(TimedByte{at, c, chunk.baud, chunks_});
@@ -229,6 +263,32 @@ void Server::ScheduleOutput(std::int64_t now) {
     ++chunks_;
     out_last_ns_ = at;
   }
+}
+
+std::size_t Server::BytesDue(std::int64_t now) const {
+  std::size_t due = 0;
+  while (due < outbox_.size() && outbox_[due].due_ns <= now)
+    ++due;
+  return due;
+}
+
+std::int64_t Server::NextWrite() const {
+  if (options_.reply_delay_ms == 0) return LastOfFrontChunk();
+  const std::int64_t held = HeldUntil();
+  if (outbox_.size() < kAdapterPacket) return held;
+  return std::min(held, outbox_[kAdapterPacket - 1].due_ns);
+}
+
+std::int64_t Server::HeldUntil() const {
+  // The adapter's timer runs out once the line has been quiet that long;
+  // bytes that cross before then join the same packet.
+  const std::int64_t hold = std::int64_t{options_.reply_delay_ms} * kNsPerMs;
+  std::int64_t last = outbox_.front().due_ns;
+  for (const TimedByte& b : outbox_) {
+    if (b.due_ns > last + hold) break;
+    last = b.due_ns;
+  }
+  return last + hold;
 }
 
 std::int64_t Server::LastOfFrontChunk() const {
@@ -242,24 +302,35 @@ std::int64_t Server::LastOfFrontChunk() const {
 
 void Server::WriteDue(std::int64_t now) {
   if (write_blocked_ || !connected_) return;
+  const std::size_t due = BytesDue(now);
+  if (due == 0) return;
+  // An adapter holds a reply until its latency timer has run out after the
+  // reply's last byte, unless a whole packet is there.
+  if (options_.reply_delay_ms > 0 && now < HeldUntil() && due < kAdapterPacket) return;
   const int line_baud = LineBaud();
   std::string bytes;
   std::size_t garbled = 0;
-  for (const TimedByte& b : outbox_) {
-    if (b.due_ns > now) break;
+  for (std::size_t k = 0; k < due; ++k) {
+    const TimedByte& b = outbox_[k];
     // A byte sent at one speed and read at another arrives as something else.
     const bool wrong_speed = options_.unit.speed_check && b.baud != line_baud;
     bytes += wrong_speed ? Unit::Garble(b.byte) : b.byte;
     garbled += wrong_speed ? 1 : 0;
   }
-  if (bytes.empty()) return;
+  // The bytes leave when they are handed to the line: what the terminal
+  // then takes to pass them on is the line's, as a cable's would be.
+  const std::int64_t written_at = NowNs();
   const ssize_t written = write(master_.get(), bytes.data(), bytes.size());
   if (written < 0) {
     if (errno == EAGAIN || errno == EWOULDBLOCK) write_blocked_ = true;
     return;  // EIO: the updater closed; the read side notices
   }
   if (static_cast<std::size_t>(written) < bytes.size()) write_blocked_ = true;
+  std::int64_t wire = 0;
+  for (ssize_t k = 0; k < written; ++k)
+    wire += sim::ByteTimeNs(outbox_[static_cast<std::size_t>(k)].baud);
   outbox_.erase(outbox_.begin(), outbox_.begin() + written);
+  timing_.NoteOutput(written_at, static_cast<std::size_t>(written), wire, outbox_.empty());
   if (written == static_cast<ssize_t>(bytes.size())) unit_.NoteGarbledOutput(garbled);
 }
 
@@ -271,8 +342,9 @@ bool Server::ReadTerminal(std::int64_t now) {
       const int baud = LineBaud();
       for (ssize_t k = 0; k < n; ++k) {
         const std::int64_t due = options_.pace ? rx_pacer_.Next(now, baud) : now;
-        inbox_.push_back(TimedByte{due, buffer[k], baud});
+        inbox_.push_back(TimedByte{due, buffer[k], baud, 0, now});
       }
+      timing_.NoteInput(now, static_cast<std::size_t>(n), n * sim::ByteTimeNs(baud));
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
@@ -303,15 +375,24 @@ bool Server::FollowOpens(std::int64_t now) {
 std::string Server::Run() {
   const std::int64_t gap_ns = std::int64_t{options_.text_gap_ms} * kNsPerMs;
   const std::int64_t period_ns = std::int64_t{options_.call_period_ms} * kNsPerMs;
+  // Deadlines a fraction of a millisecond apart are only kept when the
+  // kernel does not stretch our sleeps (by 50 us by default) to batch them.
+  (void)prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);  // without it: only less exact
   if (connected_) Connect(NowNs());
   for (;;) {
     std::int64_t now = NowNs();
     DeliverInput(now);
-    if (unit_.WantsTextEnd() && inbox_.empty() && now - last_rx_ns_ >= gap_ns) unit_.EndOfText();
+    if (unit_.WantsTextEnd() && inbox_.empty() && now - last_rx_ns_ >= gap_ns) {
+      unit_.EndOfText();
+      timing_.NotePause(gap_ns);
+      ScheduleOutput(last_rx_ns_ + gap_ns);
+    }
     if (connected_ && unit_.WantsCallSign() && now >= next_call_ns_) {
       unit_.EmitCallSign();
-      next_call_ns_ = now + period_ns;
+      ScheduleOutput(next_call_ns_);
+      next_call_ns_ = std::max(next_call_ns_ + period_ns, now);
     }
+    // Anything else the unit wants to say (a fault's noise) goes out now.
     ScheduleOutput(now);
     WriteDue(now);
     if (unit_.hang_up_requested() && outbox_.empty()) return "fault-hangup";
@@ -321,7 +402,7 @@ std::string Server::Run() {
     // a whole burst, when its last byte has crossed the line, keeps the
     // wake-ups few and still never hands a byte over early.
     if (!inbox_.empty()) wake = std::min(wake, inbox_.back().due_ns);
-    if (!outbox_.empty() && !write_blocked_) wake = std::min(wake, LastOfFrontChunk());
+    if (!outbox_.empty() && !write_blocked_) wake = std::min(wake, NextWrite());
     if (connected_ && unit_.WantsCallSign()) wake = std::min(wake, next_call_ns_);
     if (unit_.WantsTextEnd() && inbox_.empty()) wake = std::min(wake, last_rx_ns_ + gap_ns);
     if (!connected_ && inotify_.get() < 0) wake = std::min(wake, now + kReopenCheckNs);
@@ -340,7 +421,13 @@ std::string Server::Run() {
     timespec timeout{};
     timespec* timeout_ptr = nullptr;
     if (wake != std::numeric_limits<std::int64_t>::max()) {
-      const std::int64_t wait = std::max<std::int64_t>(0, wake - now);
+      // Measured afresh: the work since the loop began would otherwise make
+      // every sleep that much too long.
+      std::int64_t wait = std::max<std::int64_t>(0, wake - NowNs());
+      // Waking from a long sleep takes a machine far longer than waking from
+      // a short one; so a long sleep ends a little early and a short one
+      // covers the rest, and the deadline is kept more closely.
+      if (wait > kApproachNs) wait -= kApproachNs;
       timeout.tv_sec = static_cast<time_t>(wait / 1'000'000'000);
       timeout.tv_nsec = static_cast<long>(wait % 1'000'000'000);
       timeout_ptr = &timeout;
@@ -446,7 +533,7 @@ int main(int argc, char** argv) {
   server.CloseTerminal();
   int status = ended_by == "error" ? 1 : 0;
   if (!options.report_path.empty() &&
-      !WriteReport(options.report_path, unit.ReportJson(ended_by))) {
+      !WriteReport(options.report_path, unit.ReportJson(ended_by, server.timing().Json()))) {
     Warn("cannot write the report " + options.report_path);
     status = 1;
   }

@@ -16,12 +16,14 @@
 #include "app/SerialLink.h"
 #include "app/cli/check.h"
 #include "app/cli/console.h"
+#include "app/cli/hints.h"
 #include "app/cli/options.h"
 #include "app/cli/progress.h"
 #include "app/cli/progress_json.h"
 #include "app/cli/report.h"
 #include "app/cli/svf_hint.h"
 #include "app/main.h"
+#include "platform/files.h"
 #include "platform/handover.h"
 
 namespace {
@@ -71,12 +73,16 @@ int Run(const CliOptions& options) {
     std::fflush(stderr);
   };
 
+  PermissionHint permissionHint;
   auto link = MakeSerialLink(
       queue,
       [&](const std::string& message, const std::string& detail) {
         const std::string text = detail.empty() ? message : message + "(" + detail + ")";
         if (json) json->Message(text);
         errorOut(text);
+        if (const std::string hint = permissionHint.AfterOpenError(detail); !hint.empty()) {
+          errorOut(hint);
+        }
       },
       options.device);
   TMainFich main(std::move(link), options.script);
@@ -124,6 +130,8 @@ int Run(const CliOptions& options) {
     main.StartClick();
   }
 
+  AdapterLatencyCheck adapterLatency;
+  const std::string fileFolder = options.files.value_or(platform::ProgramFolder());
   const auto interval = std::chrono::milliseconds(main.Timer1.Interval);
   auto nextTick = Clock::now() + interval;
   while (!closed) {
@@ -133,6 +141,7 @@ int Run(const CliOptions& options) {
       exitCode = kExitInterrupted;
       break;
     }
+    adapterLatency.AfterStep(main, fileFolder, errorOut);
     if (Clock::now() >= nextTick) {
       // The timer is paused while a step runs, so the next tick comes one
       // interval after this one has ended.
@@ -146,6 +155,7 @@ int Run(const CliOptions& options) {
   progress.Clear();
 
   context.endTime = UtcNowIso8601();
+  context.adapterLatencyMs = adapterLatency.MedianMs();
   context.durationMs = static_cast<unsigned long>(
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
   if (options.report && !WriteReport(*options.report, RunReportJson(main.Record, context))) {

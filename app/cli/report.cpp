@@ -64,6 +64,11 @@ std::string RunReportJson(const TRunRecord& record, const RunContext& context) {
   field("speed", JsonString(context.speed));
   field("deviceId", JsonString(record.DeviceId));
   field("bootChecksum", JsonString(record.BootChecksum));
+  if (context.adapterLatencyMs) {
+    char latency[32];
+    std::snprintf(latency, sizeof latency, "%.2f", *context.adapterLatencyMs);
+    field("adapterLatencyMs", latency);
+  }
 
   std::string lines = "[";
   for (std::size_t i = 0; i < record.Lines.size(); ++i) {

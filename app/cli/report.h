@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "app/main.h"
@@ -12,6 +13,8 @@ struct RunContext {
   std::string mode;   // "auto" or "manual"
   std::string speed;  // "fast" or "slow"
   unsigned long durationMs = 0;
+  // Median of the synchronisation's reply latencies beyond the wire time.
+  std::optional<double> adapterLatencyMs;
 };
 
 std::string UtcNowIso8601();

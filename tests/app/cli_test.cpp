@@ -73,8 +73,9 @@ TEST(RunReport, IsValidJsonWhateverTheTextsHold) {
   record.Result = "error";
   record.ErrorText = "Checksum Error";
   RunContext context{
-      "2026-01-01T00:00:00Z", "2026-01-01T00:00:01Z", "COM1", "manual", "fast", 1000};
+      "2026-01-01T00:00:00Z", "2026-01-01T00:00:01Z", "COM1", "manual", "fast", 1000, 12.5};
   const std::string json = RunReportJson(record, context);
+  EXPECT_NE(json.find("\"adapterLatencyMs\": 12.50,"), std::string::npos) << json;
   for (const char* part : {"\"script\": \"/x/script.ini\"", "\"deviceId\": \"1A2B\"",
                            "{\"line\": 3, \"text\": \"P0 keyb0.hex\", \"outcome\": \"error\", "
                            "\"resends\": 4, \"durationMs\": 900}",

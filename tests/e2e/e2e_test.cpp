@@ -88,14 +88,51 @@ TEST_F(EndToEnd, SampleScriptCompletesAndTheUnitHoldsWhatTheFilesSay) {
   EXPECT_EQ(updater_.Out().find("Click on button START"), std::string::npos);
   EXPECT_EQ(updater_.Err(), "");
 
-  for (const std::string& problem : e2e::CheckSampleScriptReport(UnitReport(), kExamples)) {
+  const Json unit = UnitReport();
+  for (const std::string& problem : e2e::CheckSampleScriptReport(unit, kExamples)) {
     ADD_FAILURE() << problem;
   }
+  // The unit timed every upload and Effect session, in script order.
+  const Json& transfers = unit["timing"]["transfers"];
+  std::string measured;
+  for (const Json& t : transfers.items) {
+    measured += t["command"].text + " ";
+    EXPECT_GT(t["elapsed_us"].number, t["turnaround_us"]["total"].number);
+    EXPECT_GT(t["wire_us"].number, 0);
+  }
+  EXPECT_EQ(measured, "PB P0 P1 P2 P3 P4 P5 ");
+  EXPECT_GT(unit["timing"]["turnaround_us"]["count"].number, 50);
 
   const Json run = RunReport();
   EXPECT_EQ(run["result"].text, "completed");
   EXPECT_EQ(run["deviceId"].text, "A470");
   EXPECT_EQ(run["lines"][0]["text"].text, "SYN");
+  // A line without an adapter holds nothing back, and nothing is said about
+  // it (stderr stayed empty above).
+  EXPECT_EQ(run["adapterLatencyMs"].kind, Json::Kind::kNumber);
+  EXPECT_LT(run["adapterLatencyMs"].number, 4);
+}
+
+TEST_F(EndToEnd, AdapterThatHoldsRepliesBackIsNamedOnceWithItsCure) {
+  // Paced, so that what the updater measures beyond the wire time is the
+  // hold alone.
+  StartUnit({"--pace", "--reply-delay", "16"});
+  ASSERT_EQ(RunUpdater({"--readid"}, kExamples), 0) << updater_.Err();
+  const std::string& err = updater_.Err();
+  const auto count = [&](const std::string& text) {
+    std::size_t n = 0;
+    for (auto at = err.find(text); at != std::string::npos; at = err.find(text, at + 1))
+      ++n;
+    return n;
+  };
+  EXPECT_EQ(count("\n"), 1u) << err;
+  EXPECT_EQ(count("serial adapter delays every reply by about 1"), 1u) << err;
+  EXPECT_EQ(count("latency_timer"), 1u) << err;
+  EXPECT_EQ(count("Device Manager"), 1u) << err;
+  const double latency = RunReport()["adapterLatencyMs"].number;
+  EXPECT_GE(latency, 15.5);
+  EXPECT_LT(latency, 40);
+  EXPECT_EQ(RunReport()["result"].text, "completed");
 }
 
 TEST_F(EndToEnd, ResendsWithinTheBudgetStillComplete) {

@@ -45,7 +45,9 @@ TEST(CommandLine, OptionsSetTheUnitAndTheRun) {
                    "20",
                    "--no-speed-check",
                    "--prom-size",
-                   "4096"},
+                   "4096",
+                   "--reply-delay",
+                   "16"},
                   o),
             ParseOutcome::kRun);
   EXPECT_EQ(o.link_path, "/tmp/t");
@@ -69,6 +71,7 @@ TEST(CommandLine, OptionsSetTheUnitAndTheRun) {
   EXPECT_EQ(o.unit.faults.split_ms, 20u);
   EXPECT_FALSE(o.unit.speed_check);
   EXPECT_EQ(o.unit.prom_size, 4096u);
+  EXPECT_EQ(o.reply_delay_ms, 16u);
 }
 
 TEST(CommandLine, RefusesValuesTheUnitCannotUse) {
@@ -91,6 +94,8 @@ TEST(CommandLine, RefusesValuesTheUnitCannotUse) {
       {"--fail-at", "P1#0"},
       {"--escapes", "some"},
       {"--call-period", "0"},
+      {"--reply-delay", "1001"},
+      {"--reply-delay", "-1"},
       {"--link"},
       {"--pace=yes"},
       {"--unknown"},

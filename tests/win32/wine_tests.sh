@@ -121,6 +121,16 @@ same_file() {  # what, expected, seen
   fi
 }
 
+same_report() {  # what, expected, seen: the unit's reports, less the timing no two runs share
+  local strip='import json, sys
+report = json.load(open(sys.argv[1]))
+report.pop("timing", None)
+print(json.dumps(report, indent=1, sort_keys=True))'
+  python3 -c "$strip" "$2" >"$3.linux-compared" && python3 -c "$strip" "$3" >"$3.compared" ||
+    fail "$1: a report that is not JSON"
+  same_file "$1" "$3.linux-compared" "$3.compared"
+}
+
 wine_update() {  # output name, arguments...: the Windows command line on COM1
   local name=$1
   shift
@@ -196,7 +206,7 @@ start_unit cli-sample-unit
 wine_update cli-sample "$(winpath "$examples/script.ini")" || fail "exit status $?, expected 0"
 finish_unit
 check_report cli-sample-unit
-same_file "the unit's report" "$logs/linux-sample-unit.json" "$logs/cli-sample-unit.json"
+same_report "the unit's report" "$logs/linux-sample-unit.json" "$logs/cli-sample-unit.json"
 same_file "the status lines" "$logs/linux-sample.stdout" "$logs/cli-sample.stdout"
 end
 
@@ -221,7 +231,7 @@ note "exit status $status, stderr \"$(tail -n 1 "$logs/cli-error.stderr")\""
 [[ $(tail -n 1 "$logs/cli-error.stderr") == "Error while erasing !!!" ]] ||
   fail "the last line on stderr is not the handler's text"
 same_file "the error text" "$logs/linux-error.stderr" "$logs/cli-error.stderr"
-same_file "the unit's report" "$logs/linux-error-unit.json" "$logs/cli-error-unit.json"
+same_report "the unit's report" "$logs/linux-error-unit.json" "$logs/cli-error-unit.json"
 end
 
 # --- the window ---
@@ -238,7 +248,7 @@ start_unit window-run-unit
 driver run "$window_exe" --shot "$(winpath "$logs/window-idle.bmp")"
 finish_unit
 check_report window-run-unit
-same_file "the unit's report" "$logs/linux-sample-unit.json" "$logs/window-run-unit.json"
+same_report "the unit's report" "$logs/linux-sample-unit.json" "$logs/window-run-unit.json"
 end
 
 begin window-manual "Manual mode with Prom 2 unticked: P5, V5 and F5 go as NP; the box stays unticked"
@@ -249,7 +259,7 @@ start_unit window-manual-unit
 driver manual "$window_exe"
 finish_unit
 check_report window-manual-unit --skip 5
-same_file "the unit's report" "$logs/linux-skip-unit.json" "$logs/window-manual-unit.json"
+same_report "the unit's report" "$logs/linux-skip-unit.json" "$logs/window-manual-unit.json"
 end
 
 begin window-fault "X at the erase of bank 1: the error box, the port closed, the program ends"
@@ -257,7 +267,7 @@ start_unit window-fault-unit --fail-at P1
 driver fault "$window_exe" --error "Error while erasing !!!" \
   --port-closed "$(winpath "$logs/window-fault-unit.json")"
 finish_unit
-same_file "the unit's report" "$logs/linux-error-unit.json" "$logs/window-fault-unit.json"
+same_report "the unit's report" "$logs/linux-error-unit.json" "$logs/window-fault-unit.json"
 end
 
 begin window-close "the window closed as the system menu does ends the program with status 0"

@@ -16,6 +16,7 @@
 #include "json.h"
 #include "platform/files.h"
 #include "process.h"
+#include "unit_report_check.h"
 
 namespace {
 
@@ -28,15 +29,6 @@ const std::string kUpdater = QSR470_UPDATER_BIN;
 const std::string kUnit = QSR470_UNITSIM_BIN;
 const std::string kExamples = std::string(QSR470_EXAMPLES_DIR) + "/";
 constexpr auto kDeadline = 300s;  // generous: sanitizer builds are slow
-
-Json ReadJson(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  Json json;
-  simtest::ParseJson(text.str(), json);
-  return json;
-}
 
 std::string ImageSum(const std::string& file, std::uint16_t first, std::uint16_t last) {
   std::vector<std::string> lines;
@@ -104,9 +96,11 @@ class Gang : public ::testing::Test {
   // Each unit ends when its updater lets go of the line, then writes its report.
   Json UnitReport(std::size_t index, const std::string& name) {
     EXPECT_EQ(units_[index]->Wait(60s), 0) << units_[index]->Err();
-    return ReadJson(dir_ / (name + "-unit.json"));
+    return e2e::ReadJsonFile(dir_ / (name + "-unit.json"));
   }
-  Json RunReport(const std::string& name) { return ReadJson(dir_ / "reports" / (name + ".json")); }
+  Json RunReport(const std::string& name) {
+    return e2e::ReadJsonFile(dir_ / "reports" / (name + ".json"));
+  }
 
   fs::path dir_;
   std::vector<std::unique_ptr<e2e::Process>> units_;
@@ -152,7 +146,7 @@ TEST_F(Gang, OneFailingUnitDoesNotStopTheOthersAndEachRecordMatchesItsUnit) {
   EXPECT_EQ(run2["error"].text, "Error while erasing !!!");
   EXPECT_EQ(run2["deviceId"].text, "A470");
 
-  const Json summary = ReadJson(dir_ / "reports" / "summary.json");
+  const Json summary = e2e::ReadJsonFile(dir_ / "reports" / "summary.json");
   EXPECT_EQ(summary["exit"].number, 1);
   ASSERT_EQ(summary["units"].items.size(), 3u);
   EXPECT_EQ(summary["units"][1]["error"].text, "Error while erasing !!!");
@@ -184,7 +178,7 @@ TEST_F(Gang, CtrlCStopsEveryUnitAndFreesEveryPort) {
   }
   // The device that never opened is that unit's failure, in its own row.
   EXPECT_NE(Row(table, "absent").find("Error while opening"), std::string::npos) << table;
-  EXPECT_EQ(ReadJson(dir_ / "reports" / "summary.json")["exit"].number, 130);
+  EXPECT_EQ(e2e::ReadJsonFile(dir_ / "reports" / "summary.json")["exit"].number, 130);
 }
 
 TEST_F(Gang, SameDeviceTwiceIsRefusedBeforeAnythingStarts) {

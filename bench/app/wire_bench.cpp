@@ -5,6 +5,7 @@
 // pauses, and so gives the floor a run cannot go below.
 //
 // Usage: wire_bench UPDATER UNITSIM [--runs N] [--reply-delay MS] [--examples DIR]
+//                   [--only bank|effect|sample] [--hold-idle-latency]
 //
 // Three runs, each paced and then unpaced:
 //   bank    a 2,048-line keyboard bank upload
@@ -17,13 +18,23 @@
 // turnaround as the unit measured it, and the unpaced exchanges per second.
 // --reply-delay makes the unit hold each reply back as a USB adapter with
 // that latency timer would.
+//
+// The bank run is also replayed by the reference responder (one thread, no
+// engine), whose turnaround is what the terminal and the machine cost before
+// the updater adds anything; the difference is the updater's own share.
+// --hold-idle-latency keeps the processors out of deep idle states while
+// measuring (see IdleLatencyHold).
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -33,6 +44,7 @@
 #include "hex/hex.h"
 #include "json.h"
 #include "process.h"
+#include "reference_responder.h"
 
 namespace {
 
@@ -111,25 +123,10 @@ std::string ReadFile(const fs::path& path) {
   return text.str();
 }
 
-Figures RunOnce(const std::string& updater, const std::string& unitsim, const fs::path& dir,
-                const Case& c, bool paced, int replyDelayMs) {
+// The figures of one run from the unit's report: the whole run, or the
+// case's transfer alone.
+Figures ReadFigures(const std::string& unitReport, const Case& c) {
   Figures f;
-  const std::string unitReport = (dir / "unit.json").string();
-  fs::remove(unitReport);
-  e2e::Process unit;
-  std::vector<std::string> args = {unitsim, "--report", unitReport};
-  if (paced) args.push_back("--pace");
-  if (replyDelayMs > 0) args.insert(args.end(), {"--reply-delay", std::to_string(replyDelayMs)});
-  if (!unit.Start(args)) return f;
-  std::string tty;
-  if (!unit.ReadLine(tty, 30s)) return f;
-  e2e::Process run;
-  if (!run.Start({updater, "--device", tty, "--files", c.files, c.script})) return f;
-  if (run.Wait(900s) != 0) {
-    std::fprintf(stderr, "%s: the run failed: %s\n", c.name, run.Err().c_str());
-    return f;
-  }
-  unit.Wait(60s);
   simtest::Json json;
   if (!simtest::ParseJson(ReadFile(unitReport), json)) return f;
   const simtest::Json& timing = json["timing"];
@@ -153,20 +150,85 @@ Figures RunOnce(const std::string& updater, const std::string& unitsim, const fs
   f.p99 = turnaround["p99"].number;
   f.max = turnaround["max"].number;
   f.exchanges = turnaround["count"].number;
-  f.cpuSeconds = run.CpuSeconds();
   f.ok = f.elapsedUs > 0;
   return f;
 }
 
-void Report(const Case& c, const std::vector<Figures>& paced, const std::vector<Figures>& unpaced) {
+Figures RunOnce(const std::string& updater, const std::string& unitsim, const fs::path& dir,
+                const Case& c, bool paced, int replyDelayMs) {
+  const std::string unitReport = (dir / "unit.json").string();
+  fs::remove(unitReport);
+  e2e::Process unit;
+  std::vector<std::string> args = {unitsim, "--report", unitReport};
+  if (paced) args.push_back("--pace");
+  if (replyDelayMs > 0) args.insert(args.end(), {"--reply-delay", std::to_string(replyDelayMs)});
+  if (!unit.Start(args)) return {};
+  std::string tty;
+  if (!unit.ReadLine(tty, 30s)) return {};
+  e2e::Process run;
+  if (!run.Start({updater, "--device", tty, "--files", c.files, c.script})) return {};
+  if (run.Wait(900s) != 0) {
+    std::fprintf(stderr, "%s: the run failed: %s\n", c.name, run.Err().c_str());
+    return {};
+  }
+  unit.Wait(60s);
+  Figures f = ReadFigures(unitReport, c);
+  f.cpuSeconds = run.CpuSeconds();
+  return f;
+}
+
+// What the updater sent in an unpaced run, as the unit traced it, ready to
+// be replayed by the reference responder.
+bool RecordDialogue(const std::string& updater, const std::string& unitsim, const fs::path& dir,
+                    const Case& c, std::vector<bench::ReplayStep>& steps, std::string& why) {
+  const fs::path trace = dir / "trace.txt";
+  e2e::Process unit;
+  // The trace goes to a file: a pipe nobody reads would stop the unit.
+  if (!unit.Start({"/bin/sh", "-c", "exec \"$0\" --trace 2>\"$1\"", unitsim, trace.string()})) {
+    why = "the unit did not start";
+    return false;
+  }
+  std::string tty;
+  e2e::Process run;
+  if (!unit.ReadLine(tty, 30s) ||
+      !run.Start({updater, "--device", tty, "--files", c.files, c.script}) || run.Wait(900s) != 0) {
+    why = "the recording run failed";
+    return false;
+  }
+  unit.Wait(60s);
+  return bench::ParseUnitTrace(ReadFile(trace), steps, why);
+}
+
+Figures RunReference(const std::string& unitsim, const fs::path& dir, const Case& c,
+                     const std::vector<bench::ReplayStep>& steps) {
+  const std::string unitReport = (dir / "unit.json").string();
+  fs::remove(unitReport);
+  e2e::Process unit;
+  if (!unit.Start({unitsim, "--report", unitReport, "--pace"})) return {};
+  std::string tty, why;
+  if (!unit.ReadLine(tty, 30s)) return {};
+  if (!bench::Replay(tty, steps, 60s, why)) {
+    std::fprintf(stderr, "%s: the reference replay failed: %s\n", c.name, why.c_str());
+    return {};
+  }
+  unit.Wait(60s);
+  return ReadFigures(unitReport, c);
+}
+
+// The run closest to the floor shows what the responder can do; the others
+// add the machine's own noise.
+const Figures& Best(const std::vector<Figures>& runs) {
+  return *std::min_element(runs.begin(), runs.end(), [](auto& a, auto& b) {
+    return a.elapsedUs / (a.wireUs + a.pauseUs) < b.elapsedUs / (b.wireUs + b.pauseUs);
+  });
+}
+
+void Report(const Case& c, const std::vector<Figures>& paced, const std::vector<Figures>& unpaced,
+            const std::vector<Figures>& reference, const std::string& noReference) {
   if (paced.empty()) {
     std::printf("%s: no paced run completed\n", c.name);
   } else {
-    // The run closest to the floor shows what the updater can do; the others
-    // add the machine's own noise.
-    const Figures& f = *std::min_element(paced.begin(), paced.end(), [](auto& a, auto& b) {
-      return a.elapsedUs / (a.wireUs + a.pauseUs) < b.elapsedUs / (b.wireUs + b.pauseUs);
-    });
+    const Figures& f = Best(paced);
     const double floor = f.wireUs + f.pauseUs;
     std::printf(
         "%s, paced 57600: elapsed %.3f s, floor %.3f s (wire %.3f s + pauses %.3f s): "
@@ -180,6 +242,17 @@ void Report(const Case& c, const std::vector<Figures>& paced, const std::vector<
         "total %.1f ms\n",
         f.exchanges, f.median, f.p99, f.max, f.turnaroundTotalUs / 1e3);
     std::printf("  updater CPU %.3f s\n", f.cpuSeconds);
+    if (!reference.empty()) {
+      const Figures& r = Best(reference);
+      std::printf(
+          "  reference responder (one thread, no engine), paced: %+.2f%% over the floor; "
+          "turnaround median %.1f us, p99 %.1f us\n",
+          (r.elapsedUs / (r.wireUs + r.pauseUs) - 1) * 100, r.median, r.p99);
+      std::printf("  the updater's own share: median %+.1f us, total %+.1f ms\n",
+                  f.median - r.median, (f.turnaroundTotalUs - r.turnaroundTotalUs) / 1e3);
+    } else if (!noReference.empty()) {
+      std::printf("  no reference responder: %s\n", noReference.c_str());
+    }
   }
   if (unpaced.empty()) {
     std::printf("  unpaced: no run completed\n");
@@ -194,26 +267,60 @@ void Report(const Case& c, const std::vector<Figures>& paced, const std::vector<
       u.p99);
 }
 
+// Latency benchmarks commonly keep the processors out of their deep idle
+// states while they measure: in a virtual machine, waking an idle processor
+// costs tens of microseconds, which would otherwise swamp what is measured.
+// The updater never does this; only the benchmark, on request, as root.
+class IdleLatencyHold {
+ public:
+  explicit IdleLatencyHold(bool wanted) {
+    if (!wanted) return;
+    fd_ = ::open("/dev/cpu_dma_latency", O_WRONLY);
+    const std::int32_t zero = 0;
+    if (fd_ < 0 || ::write(fd_, &zero, sizeof zero) != static_cast<ssize_t>(sizeof zero)) {
+      std::printf("idle states not held: %s\n", std::strerror(errno));
+      return;
+    }
+    std::printf("idle states held off (/dev/cpu_dma_latency 0) while measuring\n");
+  }
+  ~IdleLatencyHold() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  IdleLatencyHold(const IdleLatencyHold&) = delete;
+  IdleLatencyHold& operator=(const IdleLatencyHold&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
     std::fprintf(stderr,
                  "usage: wire_bench UPDATER UNITSIM [--runs N] [--reply-delay MS] "
-                 "[--examples DIR] [--only bank|effect|sample]\n");
+                 "[--examples DIR] [--only bank|effect|sample] [--hold-idle-latency]\n");
     return 2;
   }
   int runs = 1;
   int replyDelayMs = 0;
   std::string only;
   fs::path examples = fs::path(QSR470_SOURCE_DIR) / "examples";
-  for (int i = 3; i + 1 < argc; i += 2) {
+  bool holdIdleLatency = false;
+  for (int i = 3; i < argc; ++i) {
     const std::string option = argv[i];
+    if (option == "--hold-idle-latency") {
+      holdIdleLatency = true;
+      continue;
+    }
+    if (i + 1 >= argc) break;
     if (option == "--runs") runs = std::max(1, std::atoi(argv[i + 1]));
     if (option == "--reply-delay") replyDelayMs = std::max(0, std::atoi(argv[i + 1]));
     if (option == "--examples") examples = argv[i + 1];
     if (option == "--only") only = argv[i + 1];
+    ++i;
   }
+  const IdleLatencyHold idleHold(holdIdleLatency);
   const fs::path dir = fs::temp_directory_path() / ("qsr470-bench-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   WriteBank(dir / "bench.hex");
@@ -232,7 +339,7 @@ int main(int argc, char** argv) {
   if (replyDelayMs > 0) std::printf("the unit holds each reply back %d ms\n", replyDelayMs);
   for (const Case& c : cases) {
     if (!only.empty() && only != c.name) continue;
-    std::vector<Figures> paced, unpaced;
+    std::vector<Figures> paced, unpaced, reference;
     for (int i = 0; i < runs; ++i) {
       const Figures f = RunOnce(argv[1], argv[2], dir, c, true, replyDelayMs);
       if (f.ok) paced.push_back(f);
@@ -241,7 +348,15 @@ int main(int argc, char** argv) {
       const Figures f = RunOnce(argv[1], argv[2], dir, c, false, 0);
       if (f.ok) unpaced.push_back(f);
     }
-    Report(c, paced, unpaced);
+    std::vector<bench::ReplayStep> steps;
+    std::string noReference;
+    if (RecordDialogue(argv[1], argv[2], dir, c, steps, noReference)) {
+      for (int i = 0; i < runs; ++i) {
+        const Figures f = RunReference(argv[2], dir, c, steps);
+        if (f.ok) reference.push_back(f);
+      }
+    }
+    Report(c, paced, unpaced, reference, noReference);
     std::fflush(stdout);
   }
   fs::remove_all(dir);

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/svf2effect/svf2effect.h"
+#include "tools/svf2effect/svf2effect.h"
 #include "handlers/progjtag_effect.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

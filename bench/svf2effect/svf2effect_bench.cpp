@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/svf2effect/svf2effect.h"
+#include "tools/svf2effect/svf2effect.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/gang/event_line.h"
-#include "app/gang/options.h"
+#include "tools/gang/event_line.h"
+#include "tools/gang/options.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/svf2effect/svf2effect.h"
+#include "tools/svf2effect/svf2effect.h"
 #include "handlers/progjtag_effect.h"
 #include "trace.h"
 

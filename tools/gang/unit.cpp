@@ -1,4 +1,4 @@
-#include "app/gang/unit.h"
+#include "tools/gang/unit.h"
 
 #include <fcntl.h>
 #include <signal.h>

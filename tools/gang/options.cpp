@@ -1,4 +1,4 @@
-#include "app/gang/options.h"
+#include "tools/gang/options.h"
 
 #include <charconv>
 #include <cstdlib>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/gang/event_line.h"
+#include "tools/gang/event_line.h"
 
 // One unit on the line: its qsr470-update child, the pipes it writes, and
 // what its progress objects have said so far.

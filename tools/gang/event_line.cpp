@@ -1,4 +1,4 @@
-#include "app/gang/event_line.h"
+#include "tools/gang/event_line.h"
 
 #include <cctype>
 #include <cstdio>

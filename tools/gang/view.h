@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/gang/unit.h"
+#include "tools/gang/unit.h"
 
 // What the person at the line sees. On a terminal: one line per unit,
 // redrawn in place at most ten times a second and once a second for the

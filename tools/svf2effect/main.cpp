@@ -13,7 +13,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/svf2effect/svf2effect.h"
+#include "tools/svf2effect/svf2effect.h"
 
 namespace {
 

@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "app/gang/options.h"
-#include "app/gang/unit.h"
-#include "app/gang/view.h"
+#include "tools/gang/options.h"
+#include "tools/gang/unit.h"
+#include "tools/gang/view.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/gang/view.h"
+#include "tools/gang/view.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "app/svf2effect/svf2effect.h"
+#include "tools/svf2effect/svf2effect.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,10 @@ std::string ProgramFolder();
 
 // The separator ProgramFolder() ends with on this platform.
 char PathSeparator();
+
+// The calendar time in UTC: the C library's thread-safe call has a different
+// name on each system.
+std::tm UtcCalendarTime(std::time_t time);
 
 bool FileExists(const std::string& path);
 

@@ -22,4 +22,12 @@ std::string ProgramFolder() {
   return sep == std::string::npos ? std::string(".\\") : path.substr(0, sep + 1);
 }
 
+std::tm UtcCalendarTime(std::time_t time) {
+  // A time the call cannot convert leaves the zeroed calendar time, which a
+  // report shows as an obviously wrong date rather than failing the run.
+  std::tm tm{};
+  gmtime_s(&tm, &time);
+  return tm;
+}
+
 }  // namespace platform

@@ -14,6 +14,7 @@ packages=(
   fonts-wine                  # real fonts in the tests' wine prefix
   nsis unzip                  # the Windows installer, and checking its zip
   python3                     # test helpers that read JSON reports
+  nlohmann-json3-dev          # reading JSON: the gang, and the tests
 )
 
 # One dpkg query for all of them: asking package by package takes most of a

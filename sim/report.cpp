@@ -4,28 +4,12 @@
 #include <sstream>
 
 #include "hex/hex.h"
+#include "json/json_writer.h"
 #include "sim/unit.h"
 
 namespace sim {
 
 namespace {
-
-std::string Quote(std::string_view text) {
-  std::string out = "\"";
-  for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20 || u > 0x7E) {
-      // Texts from the line are single bytes; each becomes its own code point.
-      out += "\\u00" + ByteToHex(u);
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
 
 std::string Hex32(std::uint32_t value) {
   return LongToHex(value);
@@ -38,18 +22,19 @@ std::string SegmentsJson(const MemoryArea& area, std::size_t address_digits) {
     out += first ? "" : ", ";
     first = false;
     const std::string address = Hex32(segment.address).substr(8 - address_digits);
-    out +=
-        "{\"address\": " + Quote(address) + ", \"data\": " + Quote(BytesToHex(segment.bytes)) + "}";
+    out += "{\"address\": " + JsonString(address) +
+           ", \"data\": " + JsonString(BytesToHex(segment.bytes)) + "}";
   }
   return out + "]";
 }
 
 std::string AreaJson(const MemoryArea& area) {
   std::ostringstream out;
-  out << "{\"first\": " << Quote(WordToHex(static_cast<std::uint16_t>(area.first())))
-      << ", \"last\": " << Quote(WordToHex(static_cast<std::uint16_t>(area.last())))
-      << ", \"sum\": " << Quote(WordToHex(area.Sum16())) << ", \"erases\": " << area.erase_count()
-      << ", \"segments\": " << SegmentsJson(area, 4) << "}";
+  out << "{\"first\": " << JsonString(WordToHex(static_cast<std::uint16_t>(area.first())))
+      << ", \"last\": " << JsonString(WordToHex(static_cast<std::uint16_t>(area.last())))
+      << ", \"sum\": " << JsonString(WordToHex(area.Sum16()))
+      << ", \"erases\": " << area.erase_count() << ", \"segments\": " << SegmentsJson(area, 4)
+      << "}";
   return out.str();
 }
 
@@ -58,11 +43,11 @@ std::string AreaJson(const MemoryArea& area) {
 std::string Unit::ReportJson(std::string_view ended_by, std::string_view timing) const {
   std::ostringstream out;
   out << "{\n";
-  out << "  \"ended_by\": " << Quote(ended_by) << ",\n";
+  out << "  \"ended_by\": " << JsonString(ended_by) << ",\n";
   out << "  \"finished\": " << (finished_ ? "true" : "false") << ",\n";
-  out << "  \"device_id\": " << Quote(config_.device_id) << ",\n";
-  out << "  \"boot_checksum\": " << Quote(BootChecksumText()) << ",\n";
-  out << "  \"keyboard_id\": " << Quote(config_.keyboard_id) << ",\n";
+  out << "  \"device_id\": " << JsonString(config_.device_id) << ",\n";
+  out << "  \"boot_checksum\": " << JsonString(BootChecksumText()) << ",\n";
+  out << "  \"keyboard_id\": " << JsonString(config_.keyboard_id) << ",\n";
   out << "  \"listen_baud\": " << listen_baud_ << ",\n";
   out << "  \"boot\": " << AreaJson(boot_) << ",\n";
   out << "  \"banks\": [\n";
@@ -73,9 +58,9 @@ std::string Unit::ReportJson(std::string_view ended_by, std::string_view timing)
   out << "  \"proms\": [\n";
   for (std::size_t k = 0; k < proms_.size(); ++k) {
     const PromDevice& prom = *proms_[k];
-    out << "    {\"component\": " << k + 4 << ", \"idcode\": " << Quote(Hex32(prom.idcode()))
+    out << "    {\"component\": " << k + 4 << ", \"idcode\": " << JsonString(Hex32(prom.idcode()))
         << ", \"size\": " << prom.array().size()
-        << ", \"sum\": " << Quote(Hex32(prom.array().Sum32()))
+        << ", \"sum\": " << JsonString(Hex32(prom.array().Sum32()))
         << ", \"erases\": " << prom.array().erase_count()
         << ", \"pages_programmed\": " << prom.pages_programmed()
         << ", \"segments\": " << SegmentsJson(prom.array(), 4) << "}"
@@ -84,11 +69,11 @@ std::string Unit::ReportJson(std::string_view ended_by, std::string_view timing)
   out << "  ],\n";
   out << "  \"versions\": [";
   for (std::size_t k = 0; k < versions_.size(); ++k) {
-    out << (k ? ", " : "") << Quote(versions_[k]);
+    out << (k ? ", " : "") << JsonString(versions_[k]);
   }
   out << "],\n";
-  out << "  \"unit_version\": " << Quote(unit_version_) << ",\n";
-  out << "  \"option_text\": " << Quote(option_text_) << ",\n";
+  out << "  \"unit_version\": " << JsonString(unit_version_) << ",\n";
+  out << "  \"option_text\": " << JsonString(option_text_) << ",\n";
   const UnitCounts& c = counts_;
   out << "  \"counts\": {\"commands\": " << c.commands << ", \"unknown\": " << c.unknown
       << ", \"records\": " << c.records << ", \"blank_lines\": " << c.blank_lines
@@ -99,7 +84,7 @@ std::string Unit::ReportJson(std::string_view ended_by, std::string_view timing)
       << ", \"call_signs\": " << c.call_signs << "},\n";
   out << "  \"commands\": [";
   for (std::size_t k = 0; k < command_log_.size(); ++k) {
-    out << (k ? ", " : "") << Quote(command_log_[k]);
+    out << (k ? ", " : "") << JsonString(command_log_[k]);
   }
   out << "]";
   if (!timing.empty()) out << ",\n  \"timing\": " << timing;

@@ -4,50 +4,14 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/files.h"
+
 std::string UtcNowIso8601() {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  std::tm tm{};
-#ifdef _WIN32
-  gmtime_s(&tm, &now);
-#else
-  gmtime_r(&now, &tm);
-#endif
+  const std::tm tm = platform::UtcCalendarTime(now);
   char buf[32];
   std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
   return buf;
-}
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20 || c >= 0x7F) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += ch;
-        }
-    }
-  }
-  return out + "\"";
 }
 
 std::string RunReportJson(const TRunRecord& record, const RunContext& context) {

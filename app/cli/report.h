@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/main.h"
+#include "json/json_writer.h"
 
 // What the command line knows of a run beyond the window's own record.
 struct RunContext {
@@ -21,7 +22,3 @@ std::string UtcNowIso8601();
 
 // The run as one JSON document.
 std::string RunReportJson(const TRunRecord& record, const RunContext& context);
-
-// A JSON string literal. Text is single-byte: bytes above 0x7F are taken as
-// Latin-1 so the document stays valid UTF-8 whatever the unit sent.
-std::string JsonString(const std::string& text);

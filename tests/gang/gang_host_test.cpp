@@ -21,7 +21,7 @@ TEST(EventLine, EveryByteOfAUnitsTextComesBackAsSent) {
   std::string all;
   for (int c = 0; c < 256; ++c)
     all += static_cast<char>(c);
-  const std::string line = "{\"t\":12,\"event\":\"status\",\"text\":" + JsonQuote(all) +
+  const std::string line = "{\"t\":12,\"event\":\"status\",\"text\":" + JsonString(all) +
                            ",\"exit\":130,\"ok\":true,\"none\":null}";
   EventLine e;
   ASSERT_TRUE(ParseEventLine(line, e)) << line;

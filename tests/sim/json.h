@@ -1,6 +1,7 @@
 #pragma once
 
-// Just enough JSON to read the unit's end report in tests.
+// The reports the tests read (the unit's end report, the updater's run
+// record), read with nlohmann-json into a value a test can chain lookups on.
 
 #include <map>
 #include <string>

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "json/json_writer.h"
+
 // The updater's `--progress json` objects are flat: one level of names with
 // string, number, true, false or null values. This reads exactly that, and
 // nothing more, from a line that may be anything.
@@ -16,7 +18,3 @@ struct EventLine {
 };
 
 bool ParseEventLine(std::string_view line, EventLine& out);
-
-// A JSON string literal; bytes above 0x7F are taken as Latin-1 so the output
-// stays valid whatever a unit's texts hold.
-std::string JsonQuote(const std::string& text);

@@ -170,21 +170,21 @@ std::string SummaryTable(const std::vector<std::unique_ptr<Unit>>& units) {
 std::string SummaryJson(const std::vector<std::unique_ptr<Unit>>& units,
                         const std::vector<std::string>& reports, const std::string& result,
                         int exitStatus, long long durationMs) {
-  std::string j = "{\n  \"result\": " + JsonQuote(result) +
+  std::string j = "{\n  \"result\": " + JsonString(result) +
                   ",\n  \"exit\": " + std::to_string(exitStatus) +
                   ",\n  \"durationMs\": " + std::to_string(durationMs) + ",\n  \"units\": [";
   for (std::size_t i = 0; i < units.size(); ++i) {
     const Unit& u = *units[i];
     j += i ? ",\n    " : "\n    ";
     j +=
-        "{\"device\": " + JsonQuote(u.Device()) + ", \"name\": " + JsonQuote(u.Name()) +
-        ", \"identity\": " + JsonQuote(u.Identity()) + ", \"result\": " + JsonQuote(u.Result()) +
-        ", \"error\": " + JsonQuote(u.Result() == "completed" ? "" : u.ErrorText()) +
+        "{\"device\": " + JsonString(u.Device()) + ", \"name\": " + JsonString(u.Name()) +
+        ", \"identity\": " + JsonString(u.Identity()) + ", \"result\": " + JsonString(u.Result()) +
+        ", \"error\": " + JsonString(u.Result() == "completed" ? "" : u.ErrorText()) +
         ", \"durationMs\": " +
         std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(u.Elapsed()).count()) +
         ", \"resends\": " + std::to_string(u.Resends()) +
         ", \"exit\": " + std::to_string(u.ExitStatus()) +
-        ", \"report\": " + JsonQuote(i < reports.size() ? reports[i] : "") + "}";
+        ", \"report\": " + JsonString(i < reports.size() ? reports[i] : "") + "}";
   }
   j += units.empty() ? "]\n}\n" : "\n  ]\n}\n";
   return j;

@@ -238,3 +238,9 @@ class TCommPortDriver {
   std::atomic<int> hold_ = 0;
   std::atomic<bool> timerRunning_ = false;
 };
+
+// The device a port number (1 for COM1) opens on this system: on Windows
+// "\\.\COMn"; elsewhere the device named by the environment variable
+// QSR470_COM<n> when it is set, else /dev/ttyS<n-1>. The gang names its
+// updaters' devices by the same rule, so it lives here alone.
+std::string PortDeviceName(int number);

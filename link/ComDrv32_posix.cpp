@@ -103,12 +103,7 @@ class PosixBackend final : public SerialBackend {
   }
 
   std::string DeviceNameFor(TComPortNumber port) const override {
-    const int number = static_cast<int>(port) + 1;
-    const std::string variable = "QSR470_COM" + std::to_string(number);
-    if (const char* named = std::getenv(variable.c_str()); named != nullptr && *named != '\0') {
-      return named;
-    }
-    return "/dev/ttyS" + std::to_string(number - 1);
+    return PortDeviceName(static_cast<int>(port) + 1);
   }
 
   bool Open(const std::string& device) override {
@@ -416,3 +411,11 @@ std::unique_ptr<SerialBackend> MakeNativeBackend() {
 }
 
 }  // namespace comdrv
+
+std::string PortDeviceName(int number) {
+  const std::string variable = "QSR470_COM" + std::to_string(number);
+  if (const char* named = std::getenv(variable.c_str()); named != nullptr && *named != '\0') {
+    return named;
+  }
+  return "/dev/ttyS" + std::to_string(number - 1);
+}

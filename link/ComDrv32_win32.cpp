@@ -82,10 +82,7 @@ class Win32Backend final : public SerialBackend {
   }
 
   std::string DeviceNameFor(TComPortNumber port) const override {
-    // The "\\.\" prefix is what makes ports above COM9 reachable.
-    char name[32];
-    std::snprintf(name, sizeof name, "\\\\.\\COM%-d", static_cast<int>(port) + 1);
-    return name;
+    return PortDeviceName(static_cast<int>(port) + 1);
   }
 
   bool Open(const std::string& device) override {
@@ -290,3 +287,8 @@ std::unique_ptr<SerialBackend> MakeNativeBackend() {
 }
 
 }  // namespace comdrv
+
+std::string PortDeviceName(int number) {
+  // The "\\.\" prefix is what makes ports above COM9 reachable.
+  return "\\\\.\\COM" + std::to_string(number);
+}

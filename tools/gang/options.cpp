@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <map>
 
+#include "link/ComDrv32.h"
+
 const char* const kGangUsage =
     "usage: qsr470-gang [OPTIONS] --device D1 --device D2 ... [SCRIPT]\n"
     "  --device PATH       a unit's serial device (repeatable)\n"
@@ -19,13 +21,6 @@ const char* const kGangUsage =
     "  --help, --version\n";
 
 namespace {
-
-// As the updater resolves a port number.
-std::string PortDevice(int port) {
-  const std::string name = "QSR470_COM" + std::to_string(port);
-  if (const char* set = std::getenv(name.c_str()); set != nullptr && *set != '\0') return set;
-  return "/dev/ttyS" + std::to_string(port - 1);
-}
 
 bool OneOf(const std::string& v, std::initializer_list<const char*> allowed) {
   for (const char* a : allowed) {
@@ -82,7 +77,7 @@ std::optional<GangOptions> ParseGangOptions(const std::vector<std::string>& args
         error = "--port takes a number from 1 to 16, not '" + v + "'";
         return std::nullopt;
       }
-      o.units.push_back({PortDevice(port), port});
+      o.units.push_back({PortDeviceName(port), port});
     } else if (a == "--mode") {
       if (!shared({"auto", "manual"})) return std::nullopt;
     } else if (a == "--speed") {

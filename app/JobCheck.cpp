@@ -1,5 +1,6 @@
 #include "app/JobCheck.h"
 
+#include "app/LinkPort.h"
 #include "handlers/InstCourante.h"
 #include "handlers/progboot.h"
 #include "handlers/progjtag.h"
@@ -9,9 +10,8 @@
 
 namespace {
 
-// 10 bits per byte on the line.
-std::uint64_t WireMs(std::uint64_t bytes, std::uint64_t baud) {
-  return (bytes * 10 * 1000 + baud / 2) / baud;
+std::uint64_t RoundedWireMs(std::uint64_t bytes, std::uint32_t baud) {
+  return static_cast<std::uint64_t>(WireMs(bytes, baud) + 0.5);
 }
 
 // The handlers are offered a line in the run's order; the first that
@@ -46,8 +46,9 @@ const TJobLine* TJob::FirstProblem() const {
 }
 
 std::uint32_t TJob::EstimateMs(const TLinePlan& plan) {
-  return static_cast<std::uint32_t>(WireMs(plan.bytes, 57600) + WireMs(plan.slowBytes, 19200) +
-                                    plan.pauseMs + kTicksPerInstruction * kRunTickMs);
+  return static_cast<std::uint32_t>(RoundedWireMs(plan.bytes, 57600) +
+                                    RoundedWireMs(plan.slowBytes, 19200) + plan.pauseMs +
+                                    kTicksPerInstruction * kRunTickMs);
 }
 
 std::uint32_t TJob::EstimateMs() const {

@@ -1,8 +1,15 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+// How long `bytes` take on the line at `baud`: a start bit, 8 data bits and
+// a stop bit each, without gaps.
+inline double WireMs(std::uint64_t bytes, std::uint32_t baud) {
+  return static_cast<double>(bytes) * 10 * 1000 / baud;
+}
 
 // What the main window needs of the serial link: the link state it shares
 // with the communication thread, and the thread's two speed changes. The
@@ -15,6 +22,9 @@ class TLinkPort {
   // False only when the request itself fails; a port that will not open is
   // reported by the link on its own.
   virtual bool SetLinkOpen(bool open) = 0;
+  // The box's text for a port that will not open; the link owns it, so the
+  // window says exactly what the communication thread says.
+  virtual std::string OpenErrorText() const = 0;
   virtual void PutOutgoing(const std::string& text) = 0;
   virtual std::string TakeIncoming() = 0;
   virtual void SetFastSpeed() = 0;

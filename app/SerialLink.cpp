@@ -34,6 +34,7 @@ class TSerialLink final : public TLinkPort {
     ::SetLinkOpen(open);
     return true;
   }
+  std::string OpenErrorText() const override { return kOpenErrorText; }
   void PutOutgoing(const std::string& text) override {
     ::PutOutgoing(text);
     if (text.empty()) return;
@@ -67,7 +68,7 @@ class TSerialLink final : public TLinkPort {
     awaitingReply_ = false;
     if (latencies_.size() >= kMaxLatencies) return;
     const double waitedMs = std::chrono::duration<double, std::milli>(arrived_ - put_).count();
-    const double wireMs = static_cast<double>(putBytes_ + replyBytes) * 10 * 1000 / baud_;
+    const double wireMs = WireMs(putBytes_ + replyBytes, baud_);
     latencies_.push_back(std::max(0.0, waitedMs - wireMs));
   }
 

@@ -1,5 +1,6 @@
 #include "app/main.h"
 
+#include "app/About.h"
 #include "app/JobCheck.h"
 
 #include <string>
@@ -18,7 +19,6 @@ namespace {
 
 constexpr const char* kStartDevice = "Start the device while pushing the ENTER button";
 constexpr const char* kCompleted = "Program operation completed";
-constexpr const char* kOpenError = "Error while opening ";
 
 }  // namespace
 
@@ -50,7 +50,7 @@ void TMainFich::FormCreate() {
   MemoStatus.Lines.clear();
   DeviceID = 0;
   UpdateAllowed = false;
-  Caption = kTitlePrefix + DeviceIdText();
+  Caption = std::string(kProgramTitle) + "  " + DeviceIdText();
   // The component selection dialog is a member: it lives as long as the window.
   if (platform::FileExists("readid.ini")) {
     ReadId.Visible = true;
@@ -124,7 +124,7 @@ bool TMainFich::StoppedAtFullSvfLine() const {
 }
 
 void TMainFich::FormPaint() {
-  Caption = kTitlePrefix + DeviceIdText();
+  Caption = std::string(kProgramTitle) + "  " + DeviceIdText();
   Changed();
 }
 
@@ -399,7 +399,7 @@ void TMainFich::RunStep() {
         break;
       }
       RunState = TRunState::LetLinkOpen;
-      if (!link_->SetLinkOpen(true)) ShowError(kOpenError);
+      if (!link_->SetLinkOpen(true)) ShowError(link_->OpenErrorText());
       break;
     }
 

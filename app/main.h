@@ -68,7 +68,6 @@ struct TRunRecord {
 
 class TMainFich {
  public:
-  static constexpr const char* kTitlePrefix = "Corvane QSR470 Updater  ";
   // The idle state's status line; it speaks of the window's button.
   static constexpr const char* kIdlePrompt = "Click on button START to begin program operation";
   static constexpr std::uint16_t AllowedDeviceIDs[] = {0};

@@ -10,7 +10,6 @@
 namespace {
 
 constexpr char kClassName[] = "QSR470UpdaterWindow";
-constexpr char kProgramName[] = "Corvane QSR470 Updater";
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr int kClientWidth = 528;
 constexpr int kClientHeight = 223;
@@ -42,7 +41,7 @@ constexpr int kWideWidth = 484;
 
 void ShowErrorBox(HWND owner, const std::string& text) {
   // The box names the program, so the technician knows whose error it is.
-  MessageBoxA(owner, text.c_str(), kProgramName, MB_ICONERROR | MB_OK);
+  MessageBoxA(owner, text.c_str(), kProgramTitle, MB_ICONERROR | MB_OK);
 }
 
 MainWindow::MainWindow(TMainFich& main, platform::MainThreadHandover& handover, HINSTANCE instance)

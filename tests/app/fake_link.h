@@ -17,6 +17,7 @@ class FakeLink : public TLinkPort {
     isOpen = open;
     return openSucceeds;
   }
+  std::string OpenErrorText() const override { return "Error while opening "; }
   void PutOutgoing(const std::string& text) override { outgoing.push_back(text); }
   std::string TakeIncoming() override {
     std::string text;

@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "app/CompDlg.h"
 #include "app/JobCheck.h"
+#include "app/cli/options.h"
 #include "app/cli/svf_hint.h"
 #include "platform/files.h"
 
@@ -41,12 +43,10 @@ int RunCheck(const CliOptions& options) {
   TJobSettings settings;
   settings.folder = options.files ? *options.files : platform::ProgramFolder();
   settings.slow = options.slow;
-  if (!options.autoMode) {
-    for (int bank = 0; bank <= 3; ++bank)
-      settings.skipped[bank] = options.skipKeyb;
-    settings.skipped[4] = options.skipProm1;
-    settings.skipped[5] = options.skipProm2;
-  }
+  TCompSelDlg selection;
+  ApplySkips(options, selection);
+  for (int component = 0; component < kComponentCount; ++component)
+    settings.skipped[component] = !selection.Selected(component);
   const TJob job = CheckJob(lines, settings);
 
   bool fullSvf = false;

@@ -108,9 +108,7 @@ int Run(const CliOptions& options) {
     main.SetPortOverride(options.port);
   }
   if (options.autoMode) main.MAutoClick();
-  main.CompSel.SetSelected(0, !options.skipKeyb);
-  main.CompSel.SetSelected(4, !options.skipProm1);
-  main.CompSel.SetSelected(5, !options.skipProm2);
+  ApplySkips(options, main.CompSel);
   if (options.slow) main.SlowClick();
   if (options.files) main.SetFileFolder(*options.files);
   main.SetReplyTimeout(options.timeoutSeconds);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "app/CompDlg.h"
 #include "platform/files.h"
 
 const char* const kCliUsage =
@@ -84,16 +85,11 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       o.slow = v == "slow";
     } else if (a == "--skip") {
       if (!value(v)) return std::nullopt;
-      if (v == "keyb") {
-        o.skipKeyb = true;
-      } else if (v == "prom1") {
-        o.skipProm1 = true;
-      } else if (v == "prom2") {
-        o.skipProm2 = true;
-      } else {
+      if (TCompSelDlg().BoxNamed(v) == nullptr) {
         error = "--skip takes keyb, prom1 or prom2, not '" + v + "'";
         return std::nullopt;
       }
+      o.skip.push_back(v);
     } else if (a == "--files") {
       if (!value(v)) return std::nullopt;
       if (v.empty()) {
@@ -135,7 +131,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       return std::nullopt;
     }
   }
-  if ((o.skipKeyb || o.skipProm1 || o.skipProm2) && o.autoMode) {
+  if (!o.skip.empty() && o.autoMode) {
     error = "--skip applies to manual mode only";
     return std::nullopt;
   }
@@ -144,4 +140,11 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
     return std::nullopt;
   }
   return o;
+}
+
+void ApplySkips(const CliOptions& options, TCompSelDlg& selection) {
+  if (options.autoMode) return;
+  for (const std::string& name : options.skip) {
+    if (TCheckBox* box = selection.BoxNamed(name)) box->Checked = false;
+  }
 }

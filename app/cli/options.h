@@ -12,9 +12,7 @@ struct CliOptions {
   int port = 1;
   bool autoMode = false;
   bool slow = false;
-  bool skipKeyb = false;
-  bool skipProm1 = false;
-  bool skipProm2 = false;
+  std::vector<std::string> skip;     // --skip names, each a box of the selection dialog
   std::optional<std::string> files;  // always ends with a separator when set
   std::optional<std::string> report;
   bool check = false;           // plan the job instead of running it
@@ -28,3 +26,7 @@ struct CliOptions {
 std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error);
 
 extern const char* const kCliUsage;
+
+class TCompSelDlg;
+// Unticks the boxes that --skip names; Auto mode updates everything.
+void ApplySkips(const CliOptions& options, TCompSelDlg& selection);

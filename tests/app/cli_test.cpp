@@ -36,7 +36,7 @@ TEST(CliOptions, TakesEveryOption) {
   EXPECT_EQ(*o->device, "/dev/pts/3");
   EXPECT_EQ(o->port, 16);
   EXPECT_TRUE(o->slow);
-  EXPECT_TRUE(o->skipProm2 && o->skipKeyb && !o->skipProm1);
+  EXPECT_EQ(o->skip, (std::vector<std::string>{"prom2", "keyb"}));
   EXPECT_EQ(*o->files, "/opt/images/");  // a folder always ends with a separator
   EXPECT_EQ(*o->report, "r.json");
   EXPECT_EQ(*o->script, "my.ini");

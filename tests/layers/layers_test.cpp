@@ -39,7 +39,7 @@ const std::map<std::string, std::set<std::string>>& Allowed() {
       {"app", {"handlers", "hex", "platform", "link"}},  // link: SerialLink only, below
       {"app/cli", {"app", "platform", "hex", "json"}},
       {"app/win32", {"app", "platform", "hex"}},
-      {"tools/gang", {"link", "platform", "hex", "json"}},
+      {"tools/gang", {"app", "link", "platform", "hex", "json"}},
       {"tools/svf2effect", {"handlers", "hex", "platform"}},
       {"sim", {"hex", "platform", "json"}},
   };

@@ -1,10 +1,13 @@
 #include "tools/gang/options.h"
 
+#include <array>
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <span>
 
+#include "app/CompDlg.h"
 #include "link/ComDrv32.h"
 
 const char* const kGangUsage =
@@ -22,7 +25,7 @@ const char* const kGangUsage =
 
 namespace {
 
-bool OneOf(const std::string& v, std::initializer_list<const char*> allowed) {
+bool OneOf(const std::string& v, std::span<const char* const> allowed) {
   for (const char* a : allowed) {
     if (v == a) return true;
   }
@@ -52,7 +55,7 @@ std::optional<GangOptions> ParseGangOptions(const std::vector<std::string>& args
     };
     // Values the updater would refuse are refused here, before any unit
     // starts, rather than once per unit.
-    auto shared = [&](std::initializer_list<const char*> allowed) {
+    auto shared = [&](std::span<const char* const> allowed) {
       if (!value()) return false;
       if (allowed.size() != 0 && !OneOf(v, allowed)) {
         error = a + " does not take '" + v + "'";
@@ -79,11 +82,11 @@ std::optional<GangOptions> ParseGangOptions(const std::vector<std::string>& args
       }
       o.units.push_back({PortDeviceName(port), port});
     } else if (a == "--mode") {
-      if (!shared({"auto", "manual"})) return std::nullopt;
+      if (!shared(std::array{"auto", "manual"})) return std::nullopt;
     } else if (a == "--speed") {
-      if (!shared({"fast", "slow"})) return std::nullopt;
+      if (!shared(std::array{"fast", "slow"})) return std::nullopt;
     } else if (a == "--skip") {
-      if (!shared({"keyb", "prom1", "prom2"})) return std::nullopt;
+      if (!shared(TCompSelDlg::kBoxNames)) return std::nullopt;
     } else if (a == "--files" || a == "--timeout") {
       if (!shared({})) return std::nullopt;
     } else if (a == "--check") {

@@ -4,17 +4,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/JobCheck.h"
 #include "app/main.h"
 #include "platform/files.h"
 
 namespace {
-
-std::string Trimmed(const std::string& text) {
-  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
-  const auto first = std::find_if_not(text.begin(), text.end(), blank);
-  const auto last = std::find_if_not(text.rbegin(), text.rend(), blank).base();
-  return first < last ? std::string(first, last) : std::string();
-}
 
 std::string Duration(double seconds) {
   char text[64];
@@ -36,25 +30,10 @@ std::optional<double> MedianOf(std::vector<double> values) {
   return values[(values.size() - 1) / 2];
 }
 
-std::size_t EstimateExchanges(const std::vector<std::string>& script, const std::string& folder) {
-  std::size_t exchanges = 2;  // synchronisation
-  for (const std::string& raw : script) {
-    const std::string line = Trimmed(raw);
-    if (line.empty() || line.starts_with("rem")) continue;
-    ++exchanges;
-    // "PB", "P0".."P5", also with blanks after the "P": the file follows the
-    // component.
-    if (line[0] != 'P') continue;
-    const std::string rest = Trimmed(line.substr(1));
-    if (rest.empty() || std::string_view("B012345").find(rest[0]) == std::string_view::npos) {
-      continue;
-    }
-    std::vector<std::string> lines;
-    if (platform::ReadTextLines(folder + Trimmed(rest.substr(1)), lines) ==
-        platform::ReadStatus::kOk) {
-      exchanges += lines.size();
-    }
-  }
+std::size_t EstimateExchanges(const TJob& job) {
+  std::size_t exchanges = 0;
+  for (const TJobLine& line : job.lines)
+    exchanges += 1 + static_cast<std::size_t>(std::max(line.plan.count, 0));
   return exchanges;
 }
 
@@ -80,7 +59,9 @@ void AdapterLatencyCheck::AfterStep(TMainFich& main, const std::string& fileFold
   // so far belongs to it.
   median_ = MedianOf(main.Link().ReplyLatenciesMs());
   if (!median_ || *median_ <= kSlowAdapterMs || sync.Outcome != "done") return;
-  say(SlowAdapterHint(*median_, EstimateExchanges(main.Script, fileFolder)));
+  TJobSettings settings;
+  settings.folder = fileFolder;
+  say(SlowAdapterHint(*median_, EstimateExchanges(CheckJob(main.Script, settings))));
 }
 
 std::string PermissionHint::AfterOpenError(const std::string& detail) {

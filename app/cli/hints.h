@@ -10,6 +10,7 @@
 #include <vector>
 
 class TMainFich;
+struct TJob;
 
 // Replies held back longer than this, in milliseconds, come from an
 // adapter's latency timer rather than from the unit.
@@ -18,9 +19,10 @@ inline constexpr double kSlowAdapterMs = 4.0;
 // The middle value (the lower of the two middle ones); nothing when empty.
 std::optional<double> MedianOf(std::vector<double> values);
 
-// Roughly how many exchanges with the unit a script takes: one per command,
-// and one per line of each image or Effect file it names.
-std::size_t EstimateExchanges(const std::vector<std::string>& script, const std::string& folder);
+// Roughly how many exchanges with the unit a job takes: one per instruction
+// (the synchronisation and the end included), and one per line of each image
+// and per record of each Effect file, as the job check counts them.
+std::size_t EstimateExchanges(const TJob& job);
 
 // The line telling the user that the adapter delays every reply by about
 // `latencyMs`, what that costs over `exchanges` exchanges, and the cure.

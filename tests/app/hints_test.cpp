@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/JobCheck.h"
 #include "app/cli/hints.h"
 #include "platform/files.h"
 
@@ -21,12 +22,14 @@ TEST(AdapterHint, MedianIsTheLowerMiddleAndNothingWithoutReplies) {
 TEST(AdapterHint, SampleScriptCostsOneExchangePerCommandAndPerFileLine) {
   std::vector<std::string> script;
   ASSERT_EQ(platform::ReadTextLines(kExamples + "script.ini", script), platform::ReadStatus::kOk);
-  // Synchronisation (2), the 24 instructions, and the lines of boot.hex (9),
-  // keyb0..3.hex (6, 5, 5, 5; "P 2" written with a blank) and the two Effect
-  // files (33 each).
-  EXPECT_EQ(EstimateExchanges(script, kExamples), 2u + 24 + 9 + 6 + 5 + 5 + 5 + 33 + 33);
+  TJobSettings settings;
+  settings.folder = kExamples;
+  // Synchronisation, the 24 instructions and FI, the lines of boot.hex (9)
+  // and keyb0..3.hex (6, 5, 5, 5; "P 2" written with a blank), and the
+  // records of the two Effect files (26, 29).
+  EXPECT_EQ(EstimateExchanges(CheckJob(script, settings)), 26u + 9 + 6 + 5 + 5 + 5 + 26 + 29);
   // A file that is not there costs its command only.
-  EXPECT_EQ(EstimateExchanges({"rem x", "", "P1 absent.hex", "FI"}, kExamples), 2u + 2);
+  EXPECT_EQ(EstimateExchanges(CheckJob({"rem x", "", "P1 absent.hex", "FI"}, settings)), 4u);
 }
 
 TEST(AdapterHint, SaysTheDelayWhatItCostsAndTheCureOnOneLine) {

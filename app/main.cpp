@@ -34,7 +34,7 @@ TMainFich::TMainFich(std::unique_ptr<TLinkPort> link, std::optional<std::string>
 }
 
 // Members go in the reverse of their declaration order, so the link, declared
-// last, goes first: its destructor stops the communication thread, after
+// after the handlers, goes before them: its destructor stops the communication thread, after
 // which no hand-over can step a handler. The handlers go after it; being
 // destroyed fires none of their events, so none reaches the link.
 TMainFich::~TMainFich() = default;

@@ -103,8 +103,8 @@ const TKeyword<K>* FindKeyword(std::string_view instruction, const TKeyword<K> (
 
 class TGestionnaire {
  public:
-  // The owner frees the handler (the window holds it in a unique_ptr); the
-  // pointer is only kept so that receivers can tell who owns a handler.
+  // The owner frees the handler (the window holds it in a unique_ptr). The
+  // pointer is kept as a component keeps its owner; nothing here reads it.
   explicit TGestionnaire(void* Owner = nullptr);
   virtual ~TGestionnaire() = default;
   TGestionnaire(const TGestionnaire&) = delete;

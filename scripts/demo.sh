@@ -6,22 +6,6 @@ bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C build -j"${JOBS:-2}"
 
-# Until the command-line updater exists, a strict test client plays the
-# sample script to the virtual unit through its terminal instead.
-if [[ -x build/sim/qsr470-unitsim && ! -x build/app/cli/qsr470-update &&
-      -x build/tests/sim/qsr470-sim-selfcheck ]]; then
-  echo "demo: qsr470-update is not built yet; self-check of the virtual unit instead."
-  exec build/tests/sim/qsr470-sim-selfcheck build/sim/qsr470-unitsim examples
-fi
-
-if [[ ! -x build/sim/qsr470-unitsim || ! -x build/app/cli/qsr470-update ]]; then
-  echo "demo: the virtual unit and the command-line updater are not built yet."
-  echo "demo: once they are, this runs:"
-  echo "  build/sim/qsr470-unitsim --pace --link /tmp/qsr470-demo-tty &"
-  echo "  build/app/cli/qsr470-update --device /tmp/qsr470-demo-tty --files examples/ examples/script.ini"
-  exit 0
-fi
-
 # The unit prints its terminal's path once the link is in place, then serves
 # one run and ends when the updater closes the terminal.
 tty=/tmp/qsr470-demo-tty

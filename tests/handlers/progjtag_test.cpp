@@ -452,7 +452,8 @@ std::string RealworldFolder() {
 TEST_F(ProgJtag, RealworldFileWithABlankLineIsRefusedBeforeAnythingIsSent) {
   // Line 2 of this tool-written file is empty, which no Effect file may have.
   const std::string dir = RealworldFolder();
-  if (!platform::FileExists(dir + "xc9536xl_ispen.svf")) GTEST_SKIP() << "no sample files";
+  if (!platform::FileExists(dir + "xc9536xl_ispen.svf"))
+    GTEST_SKIP() << "sample files not present in " << dir;
   jtag.SetFileFolder(dir);
   ASSERT_TRUE(owner.Offer(jtag, "P4 xc9536xl_ispen.svf"));
   jtag.Step();

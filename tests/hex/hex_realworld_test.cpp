@@ -129,7 +129,7 @@ TEST_F(HexFileChecksumVsSrecCat, AgreesOnRandomDataRecords) {
 
 TEST_F(HexFileChecksumVsSrecCat, AgreesOnRealFilesWithoutExtendedAddresses) {
   const auto path = kRealworld + "avr_mega644_transistortester_T7mod.hex";
-  if (!platform::FileExists(path)) GTEST_SKIP() << "sample files not present";
+  if (!platform::FileExists(path)) GTEST_SKIP() << "sample files not present: " << path;
   const auto lines = Load(path);
   for (const auto r : kRanges) {
     EXPECT_EQ(HexFileChecksum(lines, r.first, r.last), SrecCatSum(path, r, work_));

@@ -14,6 +14,8 @@ packages=(
   fonts-wine                  # real fonts in the tests' wine prefix
   nsis unzip                  # the Windows installer, and checking its zip
   python3                     # test helpers that read JSON reports
+  dpkg-dev                    # the Debian package's Depends (dpkg-shlibdeps)
+  lintian man-db binutils     # checking the Debian package and its pages
 )
 
 # One dpkg query for all of them: asking package by package takes most of a

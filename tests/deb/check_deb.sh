@@ -38,6 +38,9 @@ dpkg -x "$deb" "$root" || fail "dpkg -x could not unpack $deb"
 said=$("$root/usr/bin/qsr470-update" --version 2>&1)
 [[ $said == "qsr470-update $version" ]] || fail "qsr470-update --version said '$said'"
 [[ -d $root/etc/qsr470-updater/keys ]] || fail "no /etc/qsr470-updater/keys"
+# A new version needs its changelog entry; nothing else notices a stale one.
+entry=$(zcat "$root/usr/share/doc/qsr470-updater/changelog.gz" | head -n 1)
+[[ $entry == "qsr470-updater ($version) "* ]] || fail "the changelog's last entry is '$entry', not $version"
 
 programs=(qsr470-update qsr470-gang qsr470-svf2effect qsr470-unitsim)
 for program in "${programs[@]}"; do

@@ -38,10 +38,16 @@ endforeach()
 install(TARGETS ${QSR470_PROGRAMS} RUNTIME DESTINATION ${bin_dir})
 
 if(WIN32)
-  # The DLLs of shared libraries the programs link, beside them (none while
-  # everything links statically). A library added as an imported target
-  # lands here by itself; on Linux the package depends on it instead.
-  install(FILES $<TARGET_RUNTIME_DLLS:qsr470-update> DESTINATION ${bin_dir})
+  # The DLLs of shared libraries the programs link go beside them (none while
+  # everything links statically): an imported shared library's by itself, and
+  # any named in QSR470_WINDOWS_DLLS by the code that finds a library without
+  # a target of its own. On Linux the package depends on them instead.
+  foreach(program IN LISTS QSR470_PROGRAMS)
+    install(FILES $<TARGET_RUNTIME_DLLS:${program}> DESTINATION ${bin_dir})
+  endforeach()
+  if(QSR470_WINDOWS_DLLS)
+    install(FILES ${QSR470_WINDOWS_DLLS} DESTINATION ${bin_dir})
+  endif()
 endif()
 
 file(GLOB examples CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*)
@@ -95,7 +101,7 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME QSR470Updater-${PROJECT_VERSION})
   # The installer is ours (cmake/NSIS.template.in): CPack's own adds pages,
   # PATH editing and an uninstall shortcut that the installer never had.
-  list(APPEND CMAKE_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake)
+  set(CPACK_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake)
   set(CPACK_NSIS_DISPLAY_NAME "Corvane QSR470 Updater")
   set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "Corvane QSR470 Updater")
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")

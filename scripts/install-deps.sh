@@ -15,6 +15,8 @@ packages=(
   nsis unzip                  # the Windows installer, and checking its zip
   python3                     # test helpers that read JSON reports
   nlohmann-json3-dev          # reading JSON: the gang, and the tests
+  dpkg-dev                    # the Debian package's Depends (dpkg-shlibdeps)
+  lintian man-db binutils     # checking the Debian package and its pages
 )
 
 # One dpkg query for all of them: asking package by package takes most of a

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds and runs every test suite: the normal build, AddressSanitizer +
-# UndefinedBehaviorSanitizer, ThreadSanitizer for the threaded suites, the fuzz
-# targets, and the Windows build with its installer, proven under wine.
+# Builds and runs every test suite: the normal build and its Debian package,
+# AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer for the
+# threaded suites, the fuzz targets, and the Windows build with its installer,
+# proven under wine.
 # Exits non-zero if any build or test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,6 +27,11 @@ run_ctest() {  # folder, extra ctest arguments...
 echo "== normal build =="
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQSR470_BENCH=ON
 run_ctest build
+
+echo "== Debian package =="
+# From the normal build: CPack strips what it packs.
+ninja -C build -j"$jobs" installer
+bash tests/deb/check_deb.sh build || status=1
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer =="
 configure_and_build build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQSR470_SANITIZE=address,undefined

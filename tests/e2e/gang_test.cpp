@@ -194,6 +194,31 @@ TEST_F(Gang, SameDeviceTwiceIsRefusedBeforeAnythingStarts) {
   EXPECT_EQ(UnitReport(0, "unit1")["counts"]["commands"].number, 0);
 }
 
+TEST_F(Gang, WhatTheUpdaterWouldRefuseStopsTheGangBeforeAnyUnit) {
+  StartUnit("unit1");
+  const std::vector<std::vector<std::string>> refused = {
+      {"--timeout", "0"}, {"--device", "/dev/null"}, {"--mode", "auto", "--skip", "prom1"}};
+  for (const auto& bad : refused) {
+    std::vector<std::string> args = {kGang,
+                                     "--updater",
+                                     kUpdater,
+                                     "--files",
+                                     kExamples,
+                                     "--report",
+                                     (dir_ / "reports").string(),
+                                     "--device",
+                                     Device("unit1")};
+    args.insert(args.end(), bad.begin(), bad.end());
+    args.push_back(kExamples + "script.ini");
+    e2e::Process gang;
+    ASSERT_TRUE(gang.Start(args));
+    EXPECT_EQ(gang.Wait(kDeadline), 2) << bad[0] << " " << bad[1];
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "reports"));
+  units_[0]->Signal(SIGTERM);
+  EXPECT_EQ(UnitReport(0, "unit1")["counts"]["commands"].number, 0);
+}
+
 // The same run told as status lines and as progress objects.
 TEST_F(Gang, ProgressObjectsCarryThePlainRunsStatusLines) {
   auto run = [&](const std::string& name, const std::vector<std::string>& extra) {

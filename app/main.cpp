@@ -555,7 +555,9 @@ void TMainFich::BeginRecordLine(int number, const std::string& text) {
   lineFile_ = {};
   fileLinesSent_ = 0;
   lastRetries_ = 0;
-  if (number == 0) return;  // the start and the end send no file
+  // Only uploads and Effect files send a file. Auto mode may have turned
+  // the checked line into "NP" since, which sends none.
+  if (!lineWrites_ || recordHandler_ == InstCrt.get()) return;
   for (const auto& [at, file] : jobFiles_) {
     if (at == number) lineFile_ = file;
   }

@@ -112,6 +112,10 @@ TEST_F(Gang, OneFailingUnitDoesNotStopTheOthersAndEachRecordMatchesItsUnit) {
   StartUnit("unit2", {"--fail-at", "P1"});
   StartUnit("unit3");
   StartGang({"unit1", "unit2", "unit3"});
+  // The terminal closes as the units start: a dropped connection must not
+  // leave them half updated.
+  ASSERT_TRUE(gang_.WaitForOutput("identified A470", kDeadline, true)) << gang_.Err();
+  gang_.Signal(SIGHUP);
   EXPECT_EQ(gang_.Wait(kDeadline), 1) << gang_.Err();
 
   const std::string& table = gang_.Out();

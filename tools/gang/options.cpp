@@ -121,13 +121,14 @@ std::optional<GangOptions> ParseGangOptions(const std::vector<std::string>& args
       return std::nullopt;
     }
   }
-  const auto given = [&](const char* option, const char* value) {
-    for (std::size_t k = 0; k + 1 < o.shared.size(); k += 2) {
-      if (o.shared[k] == option && (value == nullptr || o.shared[k + 1] == value)) return true;
-    }
-    return false;
-  };
-  if (given("--skip", nullptr) && given("--mode", "auto")) {
+  // The updater takes the last --mode given, and refuses --skip in Auto.
+  bool skip = false;
+  bool autoMode = false;
+  for (std::size_t k = 0; k + 1 < o.shared.size(); k += 2) {
+    if (o.shared[k] == "--skip") skip = true;
+    if (o.shared[k] == "--mode") autoMode = o.shared[k + 1] == "auto";
+  }
+  if (skip && autoMode) {
     error = "--skip applies to manual mode only";
     return std::nullopt;
   }

@@ -1,5 +1,6 @@
-// POSIX side of the serial-device check. Only calls that exist on Linux and
-// the BSDs belong here; nothing Windows-specific.
+// POSIX side of the serial-device check: the file type from stat, and on
+// Linux the device's class from sysfs (major()/minor() live in glibc's
+// sys/sysmacros.h). Nothing Windows-specific.
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>

@@ -77,9 +77,17 @@ void TMainFich::FormCreate() {
 void TMainFich::WireHandler(TGestionnaire& handler) {
   handler.OnSend = [this](TGestionnaire* s) {
     sentInStep_ = true;
+    CountSentFileLine(s);
     link_->PutOutgoing(s->SendText());
   };
-  handler.OnChangeBufIn = [this](TGestionnaire* s) { RxBuffer = s->BufIn(); };
+  handler.OnChangeBufIn = [this](TGestionnaire* s) {
+    // A reply taken while a writing instruction is under way is the unit
+    // acknowledging it: from here on a stop may leave the unit half updated.
+    if (lineWrites_ && s == recordHandler_ && s->BufIn().size() < RxBuffer.size()) {
+      Record.UnitChanged = true;
+    }
+    RxBuffer = s->BufIn();
+  };
   handler.OnReceive = [this](TGestionnaire* s) { s->SetBufIn(RxBuffer); };
   handler.OnStepProgress = [this](TGestionnaire*) {
     ProgressBar1.StepIt();
@@ -393,6 +401,11 @@ void TMainFich::RunStep() {
       // A job that would fail part way must fail before the unit is told
       // anything: a half-updated unit is worse than one left alone.
       const TJob job = CheckJob(Script, JobSettings());
+      jobFiles_.clear();
+      for (const TJobLine& line : job.lines) {
+        if (!line.plan.file.empty())
+          jobFiles_.push_back({line.number, {line.plan.file, line.plan.count}});
+      }
       if (const TJobLine* bad = job.FirstProblem()) {
         stoppedAtFullSvf_ = bad->plan.fullSvf;
         ShowError(bad->plan.problem);
@@ -538,6 +551,51 @@ void TMainFich::BeginRecordLine(int number, const std::string& text) {
   lineStart_ = platform::TickMs();
   recordHandler_ = BusyHandler();
   Record.Lines.push_back({number, text, "", 0, 0});
+  lineWrites_ = WritesToUnit(recordHandler_, text);
+  lineFile_ = {};
+  fileLinesSent_ = 0;
+  lastRetries_ = 0;
+  // Only uploads and Effect files send a file. Auto mode may have turned
+  // the checked line into "NP" since, which sends none.
+  if (!lineWrites_ || recordHandler_ == InstCrt.get()) return;
+  for (const auto& [at, file] : jobFiles_) {
+    if (at == number) lineFile_ = file;
+  }
+  // The handler's first send came in the dispatch, before the line was
+  // recorded: an upload sends its command then, never a file line.
+}
+
+bool TMainFich::WritesToUnit(const TGestionnaire* handler, const std::string& line) const {
+  if (handler == nullptr) return false;
+  if (handler == ProgBoot.get()) {
+    return TProgBoot::Recognise(line) == TProgBoot::TCommand::ProgramBoot;
+  }
+  if (handler == InstCrt.get()) {
+    const auto command = TInstCrt::Recognise(line);
+    return command == TInstCrt::TCommand::kV || command == TInstCrt::TCommand::kUv ||
+           command == TInstCrt::TCommand::kOp;
+  }
+  if (handler == ProgPsd.get()) {
+    const auto command = TProgPsd::Recognise(line);
+    return command && command->kind == TProgPsd::TCommand::Kind::Program;
+  }
+  if (handler == ProgJtag.get()) {
+    return TProgJtag::Recognise(line) == TProgJtag::TCommand::Program;
+  }
+  return false;
+}
+
+// Uploads send each file line with CR LF, and a line asked for again with
+// a repeat request counted first; what comes after the last file line is
+// the verification record.
+void TMainFich::CountSentFileLine(const TGestionnaire* handler) {
+  if (handler != recordHandler_ || lineFile_.name.empty() || handler == ProgJtag.get()) return;
+  if (!handler->SendText().ends_with("\r\n")) return;
+  if (handler->RetryCount() != lastRetries_) {
+    lastRetries_ = handler->RetryCount();
+    return;
+  }
+  if (fileLinesSent_ < lineFile_.lines) ++fileLinesSent_;
 }
 
 void TMainFich::EndRecordLine(const char* outcome) {
@@ -546,6 +604,49 @@ void TMainFich::EndRecordLine(const char* outcome) {
   line.Outcome = outcome;
   line.DurationMs = platform::TickMs() - lineStart_;
   line.Resends = recordHandler_ ? recordHandler_->RetryCount() : 0;
+  if (line.Outcome == "done") {
+    if (lineWrites_) Record.UnitChanged = true;
+    return;
+  }
+  TRunPosition& at = Record.StoppedAt;
+  at.ScriptLine = line.Number;
+  at.Instruction = line.Text;
+  at.File = lineFile_.name;
+  // The Effect file is read as it is played; its reader knows the line.
+  at.FileLine =
+      recordHandler_ == ProgJtag.get() && !at.File.empty() ? ProgJtag->LinesRead() : fileLinesSent_;
+}
+
+namespace {
+
+std::string BaseName(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::string PositionText(const TRunRecord& record) {
+  const TRunPosition& at = record.StoppedAt;
+  if (at.ScriptLine < 0) return {};
+  std::string text = "at " + BaseName(record.ScriptPath) + ":" + std::to_string(at.ScriptLine) +
+                     " (" + at.Instruction + ")";
+  if (!at.File.empty() && at.FileLine > 0) {
+    text += ", " + BaseName(at.File) + ":" + std::to_string(at.FileLine);
+  }
+  return text;
+}
+
+std::string AfterStopText(const TRunRecord& record) {
+  if (!record.UnitChanged) return "Stopped: the unit was not changed.";
+  const TRunPosition& at = record.StoppedAt;
+  std::string text = "Stopped: the unit may be incompletely updated";
+  if (at.ScriptLine >= 0) {
+    text += " (" + at.Instruction + " was under way); run the update again to complete it.";
+  } else {
+    text += "; run the update again to complete it.";
+  }
+  return text;
 }
 
 void TMainFich::EndRun(const char* result) {

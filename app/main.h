@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/About.h"
@@ -56,6 +57,15 @@ struct TSkipRecord {
   std::string Reason;  // "not selected" or "version current"
 };
 
+// Where a run stood when it stopped on an error or a STOP during an
+// instruction.
+struct TRunPosition {
+  int ScriptLine = -1;  // 1-based; 0 for the start synchronisation and the final FI; -1: none
+  std::string Instruction;
+  std::string File;  // the upload or Effect file as the script names it; empty for others
+  int FileLine = 0;  // the file's line last sent; 0 when none was
+};
+
 struct TRunRecord {
   std::string ScriptPath;
   std::string BootChecksum;  // four hex digits, empty when none was read
@@ -64,7 +74,20 @@ struct TRunRecord {
   std::vector<TSkipRecord> Skipped;
   std::string Result;  // "completed", "error" or "stopped"; empty while running
   std::string ErrorText;
+  TRunPosition StoppedAt;
+  // The unit acknowledged a command that writes to it (erase, upload,
+  // record, version write, PROM session): after a stop it may be half
+  // updated.
+  bool UnitChanged = false;
 };
+
+// "at script.ini:3 (P1 keyb1.hex), keyb1.hex:2": where the run stopped, for
+// the line a front end shows before the error. Empty when it stopped
+// outside any instruction.
+std::string PositionText(const TRunRecord& record);
+// What a STOP left behind: that the unit was not changed, or that it may be
+// incompletely updated, naming the instruction under way.
+std::string AfterStopText(const TRunRecord& record);
 
 class TMainFich {
  public:
@@ -189,6 +212,9 @@ class TMainFich {
   void EndRecordLine(const char* outcome);
   void EndRun(const char* result);
   TGestionnaire* BusyHandler() const;
+  // Whether the handler's line writes to the unit; and the file it sends.
+  bool WritesToUnit(const TGestionnaire* handler, const std::string& line) const;
+  void CountSentFileLine(const TGestionnaire* handler);
   // Ends the run when a waiting handler has heard nothing for the time-out.
   bool StopOnSilence();
 
@@ -202,5 +228,16 @@ class TMainFich {
   bool sentInStep_ = false;
   bool stoppedAtFullSvf_ = false;
   TGestionnaire* recordHandler_ = nullptr;  // the handler of the recorded line
+  // The recorded line's file: its name, its line count, and how many of its
+  // lines have gone out (not counting repeats).
+  struct TFilePlan {
+    std::string name;
+    std::int32_t lines = 0;
+  };
+  std::vector<std::pair<int, TFilePlan>> jobFiles_;  // by script line, from the job check
+  TFilePlan lineFile_;
+  bool lineWrites_ = false;
+  std::int32_t fileLinesSent_ = 0;
+  std::int32_t lastRetries_ = 0;
   std::array<TGestionnaire*, 4> handlers_{};
 };

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+
 namespace platform {
 
 void TextLineReader::Closer::operator()(std::FILE* f) const {
@@ -12,6 +14,31 @@ void TextLineReader::Closer::operator()(std::FILE* f) const {
 bool FileExists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string NotAFileReason(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status st = fs::status(path, ec);
+  if (ec) return {};
+  switch (st.type()) {
+    case fs::file_type::directory:
+      return "a directory";
+    case fs::file_type::fifo:
+      return "a FIFO";
+    case fs::file_type::character:
+    case fs::file_type::block:
+      return "a device";
+    case fs::file_type::socket:
+      return "a socket";
+    case fs::file_type::none:
+    case fs::file_type::not_found:
+    case fs::file_type::regular:
+    case fs::file_type::symlink:
+    case fs::file_type::unknown:
+    default:
+      return {};
+  }
 }
 
 bool TextLineReader::Open(const std::string& path) {

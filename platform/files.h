@@ -21,6 +21,18 @@ std::tm UtcCalendarTime(std::time_t time);
 
 bool FileExists(const std::string& path);
 
+// Why `path` cannot be read as a file although something is there: "a
+// directory", "a FIFO", "a device" or "a socket". Empty for a regular file
+// and for a path where nothing is. Files are only ever opened once they are
+// regular, so a FIFO cannot hang a run and /dev/zero cannot fill memory.
+std::string NotAFileReason(const std::string& path);
+
+// For a serial device named by the user: why what is at `path` can never be
+// a serial port ("a regular file", "a directory", "not a terminal", ...).
+// Empty when it is a terminal, when nothing is there yet (an adapter may be
+// plugged in later), or when this platform cannot tell.
+std::string NotASerialPortReason(const std::string& path);
+
 enum class ReadStatus {
   kOk,
   kCannotOpen,  // missing, a folder, or no permission

@@ -12,6 +12,11 @@
 
 void WatchInterrupt(std::function<void()> onInterrupt) {
   TheInterruptHook().Set(std::move(onInterrupt));
+  // A reader that goes away (`| head`) or a terminal that closes (a dropped
+  // SSH connection) must not end an update half way: writes to them then
+  // fail, are dropped, and the run goes on to its end and its record.
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGHUP, SIG_IGN);
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
@@ -26,6 +31,9 @@ void WatchInterrupt(std::function<void()> onInterrupt) {
     }
   }).detach();  // lives until the process exits; it owns nothing
 }
+
+// Nothing waits: a signal's thread has no deadline to keep.
+void RunEnded() {}
 
 bool StderrIsTerminal() {
   return ::isatty(STDERR_FILENO) == 1;

@@ -1,18 +1,18 @@
 // qsr470-update: the updater's engine on the command line. It starts the run
 // at once, prints each status line as the window would show it, and exits
-// 0 on completion, 1 after an error stop, 130 after Ctrl-C (STOP), 2 on bad
-// usage.
+// 0 on completion, 1 after an error stop, 130 after Ctrl-C or SIGTERM
+// (STOP), 2 on bad usage. A closed pipe or terminal ends nothing.
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/About.h"
+#include "app/JobCheck.h"
 #include "app/SerialLink.h"
 #include "app/cli/check.h"
 #include "app/cli/console.h"
@@ -35,14 +35,24 @@ constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
-bool WriteReport(const std::string& path, const std::string& json) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << json;
-  out.close();
-  return static_cast<bool>(out);
+// A script or file refused as " File not found !!!" may be there but be no
+// file at all; the message stays the window's, and the reason goes first.
+std::string NotAFileLine(const std::string& error) {
+  const std::string notFound = kNotFound;
+  if (!error.ends_with(notFound)) return {};
+  const std::string path = error.substr(0, error.size() - notFound.size());
+  const std::string what = platform::NotAFileReason(path);
+  return what.empty() ? std::string() : path + " is " + what + ", not a file";
 }
 
 int Run(const CliOptions& options) {
+  // What the run leaves behind is checked before the unit hears anything.
+  ReportFile report;
+  if (std::string error; options.report && !report.Prepare(*options.report, error)) {
+    std::cerr << "qsr470-update: " << error << "\n";
+    return kExitUsage;
+  }
+
   platform::HandoverQueue queue;
   std::atomic<bool> interrupted = false;
   // Ctrl-C becomes a STOP click on the main thread, between two steps.
@@ -91,7 +101,10 @@ int Run(const CliOptions& options) {
   bool closed = false;
   main.OnStatusLine = statusOut;
   main.OnErrorBox = [&](const std::string& text) {
-    PointToConverter(main, errorOut);  // before the message, which stays the last line
+    // Before the message, which stays the last line.
+    if (const std::string why = NotAFileLine(text); !why.empty()) errorOut(why);
+    if (const std::string at = PositionText(main.Record); !at.empty()) errorOut(at);
+    PointToConverter(main, errorOut);
     errorOut(text);
     exitCode = kExitError;
   };
@@ -135,7 +148,12 @@ int Run(const CliOptions& options) {
   while (!closed) {
     queue.WaitAndRunUntil(nextTick);
     if (interrupted) {
-      if (main.RunState != TRunState::Idle) main.StartClick();  // STOP
+      if (main.RunState != TRunState::Idle) {
+        main.StartClick();  // STOP
+        // The log must say whether the unit is left as it was or half done.
+        if (const std::string at = PositionText(main.Record); !at.empty()) errorOut(at);
+        errorOut(AfterStopText(main.Record));
+      }
       exitCode = kExitInterrupted;
       break;
     }
@@ -156,12 +174,14 @@ int Run(const CliOptions& options) {
   context.adapterLatencyMs = adapterLatency.MedianMs();
   context.durationMs = static_cast<unsigned long>(
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
-  if (options.report && !WriteReport(*options.report, RunReportJson(main.Record, context))) {
-    errorOut("Cannot write the report " + *options.report);
-    if (exitCode == kExitCompleted) exitCode = kExitError;
+  // The run's own status stands: the unit is what it is whatever became of
+  // its record.
+  if (std::string error; !report.Commit(RunReportJson(main.Record, context), error)) {
+    errorOut("qsr470-update: " + error);
   }
   main.Close();
   if (json) json->End(exitCode);
+  RunEnded();
   // The queue the interrupt wakes goes with this function. Closing it first
   // releases an interrupt that is waiting to be run, which would otherwise
   // hold the hook.
@@ -189,5 +209,13 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options->check) return RunCheck(*options);
+  // A path that is there and can never be a serial port will not become
+  // one by waiting; one that is not there yet may be an adapter to come.
+  if (options->device) {
+    if (const std::string why = platform::NotASerialPortReason(*options->device); !why.empty()) {
+      std::cerr << "qsr470-update: --device " << *options->device << " is " << why << "\n";
+      return kExitUsage;
+    }
+  }
   return Run(*options);
 }

@@ -86,7 +86,15 @@ void ProgressJson::End(int exitStatus) {
   long long resends = 0;
   for (const TLineRecord& l : record.Lines)
     resends += l.Resends;
+  std::string position = Field("unitChanged", record.UnitChanged ? "true" : "false");
+  if (record.StoppedAt.ScriptLine >= 0) {
+    const TRunPosition& at = record.StoppedAt;
+    position += Field("stopLine", at.ScriptLine) +
+                Field("stopInstruction", JsonString(at.Instruction)) +
+                Field("stopFile", JsonString(at.File)) + Field("stopFileLine", at.FileLine) +
+                Field("stopPosition", JsonString(PositionText(record)));
+  }
   Write("end", Field("result", JsonString(record.Result.empty() ? "unfinished" : record.Result)) +
                    Field("error", JsonString(record.ErrorText)) + Field("exit", exitStatus) +
-                   Field("resends", resends));
+                   Field("resends", resends) + position);
 }

@@ -1,8 +1,13 @@
 #include "app/cli/report.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <utility>
 
 #include "platform/files.h"
 
@@ -12,6 +17,52 @@ std::string UtcNowIso8601() {
   char buf[32];
   std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
   return buf;
+}
+
+bool ReportFile::Prepare(const std::string& path, std::string& error) {
+  if (const std::string what = platform::NotAFileReason(path); !what.empty()) {
+    error = "cannot write the report " + path + ": it is " + what;
+    return false;
+  }
+  const std::string tmp = path + ".tmp";
+  std::FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (f == nullptr) {
+    error = "cannot write the report " + path + ": " + tmp + ": " + std::strerror(errno);
+    return false;
+  }
+  std::fclose(f);  // empty: nothing to lose
+  path_ = path;
+  tmp_ = tmp;
+  return true;
+}
+
+bool ReportFile::Commit(const std::string& json, std::string& error) {
+  if (tmp_.empty()) return true;
+  const std::string tmp = std::exchange(tmp_, std::string());
+  std::error_code ec;
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    out << json;
+    out.close();
+    if (!out) {
+      error = "cannot write the report " + tmp;
+      std::filesystem::remove(tmp, ec);
+      return false;
+    }
+  }
+  std::filesystem::rename(tmp, path_, ec);
+  if (ec) {
+    error = "cannot write the report " + path_ + ": " + ec.message();
+    std::filesystem::remove(tmp, ec);
+    return false;
+  }
+  return true;
+}
+
+ReportFile::~ReportFile() {
+  if (tmp_.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove(tmp_, ec);  // a leftover is harmless; nothing to report
 }
 
 std::string RunReportJson(const TRunRecord& record, const RunContext& context) {
@@ -55,6 +106,15 @@ std::string RunReportJson(const TRunRecord& record, const RunContext& context) {
   }
   field("skipped", skipped + "]");
   field("result", JsonString(record.Result.empty() ? "unfinished" : record.Result));
+  field("unitChanged", record.UnitChanged ? "true" : "false");
+  if (record.StoppedAt.ScriptLine >= 0) {
+    const TRunPosition& at = record.StoppedAt;
+    field("stopLine", std::to_string(at.ScriptLine));
+    field("stopInstruction", JsonString(at.Instruction));
+    field("stopFile", JsonString(at.File));
+    field("stopFileLine", std::to_string(at.FileLine));
+    field("stopPosition", JsonString(PositionText(record)));
+  }
   field("error", JsonString(record.ErrorText), false);
   return j + "}\n";
 }

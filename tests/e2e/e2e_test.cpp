@@ -156,7 +156,8 @@ TEST_F(EndToEnd, FailureAtAChosenPointStopsWithItsMessage) {
   const Json run = RunReport();
   EXPECT_EQ(run["result"].text, "error");
   EXPECT_FALSE(run["error"].text.empty());
-  EXPECT_EQ(updater_.Err(), run["error"].text + "\n");
+  // The erase failed: the instruction was under way, but no file line had gone.
+  EXPECT_EQ(updater_.Err(), "at script.ini:9 (P1 keyb1.hex)\n" + run["error"].text + "\n");
   EXPECT_EQ(updater_.Out().find("Program operation completed"), std::string::npos);
   const Json unit = UnitReport();
   EXPECT_EQ(unit["banks"][2]["erases"].number, 0);  // nothing after the failure
@@ -205,8 +206,71 @@ TEST_F(EndToEnd, CtrlCStopsAndFreesThePort) {
   updater_.Signal(SIGINT);
   EXPECT_EQ(updater_.Wait(60s), 130);
   EXPECT_EQ(RunReport()["result"].text, "stopped");
+  EXPECT_EQ(updater_.Err(), "at script.ini:0 (SYN)\nStopped: the unit was not changed.\n");
   // The unit serves one run and ends when the updater lets go of the line.
   EXPECT_EQ(UnitReport()["ended_by"].text, "updater-closed");
+}
+
+TEST_F(EndToEnd, ClosedPipeAndClosedTerminalNeverEndAnUpdateHalfWay) {
+  StartUnit({"--pace"});  // at the line's speed, so the run is still young below
+  StartUpdater({kExamples + "script.ini"});
+  std::string first;
+  ASSERT_TRUE(updater_.ReadLine(first, 60s)) << updater_.Err();
+  // `| head -1` has its line and goes; then the SSH connection drops.
+  updater_.CloseOut();
+  updater_.Signal(SIGHUP);
+  EXPECT_EQ(updater_.Wait(kRunDeadline), 0) << updater_.Err();
+  EXPECT_EQ(RunReport()["result"].text, "completed");
+  EXPECT_FALSE(fs::exists(dir_ / "run.json.tmp"));
+  for (const std::string& problem : e2e::CheckSampleScriptReport(UnitReport(), kExamples)) {
+    ADD_FAILURE() << problem;
+  }
+}
+
+TEST_F(EndToEnd, TermDuringAnUploadStopsAndSaysWhereAndThatTheUnitMayBeHalfUpdated) {
+  StartUnit({"--silence-at", "rec:3"});
+  StartUpdater({"--progress", "json", kExamples + "script.ini"});
+  // The erase and two lines of boot.hex acknowledged: the third is out.
+  ASSERT_TRUE(updater_.WaitForOutput("\"position\":3,\"max\":11", 60s)) << updater_.Out();
+  updater_.Signal(SIGTERM);
+  EXPECT_EQ(updater_.Wait(60s), 130);
+  EXPECT_EQ(updater_.Err(),
+            "at script.ini:7 (PB boot.hex), boot.hex:3\nStopped: the unit may be incompletely "
+            "updated (PB boot.hex was under way); run the update again to complete it.\n");
+  EXPECT_NE(updater_.Out().find("\"stopPosition\":\"at script.ini:7 (PB boot.hex), boot.hex:3\""),
+            std::string::npos)
+      << updater_.Out();
+  const Json run = RunReport();
+  EXPECT_EQ(run["result"].text, "stopped");
+  EXPECT_EQ(run["stopLine"].number, 7);
+  EXPECT_EQ(run["stopFile"].text, "boot.hex");
+  EXPECT_EQ(run["stopFileLine"].number, 3);
+  EXPECT_EQ(UnitReport()["ended_by"].text, "updater-closed");
+}
+
+TEST_F(EndToEnd, InjectedFailureNamesTheScriptLineAndTheFileLineUnderWay) {
+  StartUnit({"--fail-at", "rec:2"});
+  const std::string script = (dir_ / "job.ini").string();
+  std::ofstream(script) << "rem one bank\nP1 keyb1.hex\n";
+  EXPECT_EQ(RunUpdater({script}), 1);
+  const Json run = RunReport();
+  EXPECT_EQ(updater_.Err(),
+            "at job.ini:2 (P1 keyb1.hex), keyb1.hex:2\n" + run["error"].text + "\n");
+  EXPECT_EQ(run["stopPosition"].text, "at job.ini:2 (P1 keyb1.hex), keyb1.hex:2");
+  EXPECT_EQ(run["unitChanged"].kind, Json::Kind::kBool);
+  EXPECT_TRUE(run["unitChanged"].boolean);
+}
+
+TEST_F(EndToEnd, ReportThatCannotBeWrittenIsBadUsageAndTheUnitHearsNothing) {
+  StartUnit();
+  ASSERT_TRUE(updater_.Start({kUpdater, "--device", tty_, "--files", kExamples, "--report",
+                              (dir_ / "absent" / "run.json").string(), kExamples + "script.ini"}));
+  EXPECT_EQ(updater_.Wait(60s), 2);
+  EXPECT_NE(updater_.Err().find("cannot write the report"), std::string::npos) << updater_.Err();
+  unit_.Signal(SIGTERM);
+  const Json unit = UnitReport();
+  EXPECT_EQ(unit["ended_by"].text, "signal");
+  EXPECT_TRUE(unit["commands"].items.empty());
 }
 
 TEST_F(EndToEnd, MissingScriptIsReportedAndNothingIsSent) {
@@ -275,7 +339,9 @@ TEST_F(EndToEnd, SilentUnitEndsTheRunAtTheTimeout) {
   const auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(RunUpdater({"--timeout", "1", kExamples + "script.ini"}), 1);
   EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
-  EXPECT_EQ(updater_.Err(), "No reply from the unit for 1 s\n");
+  // Two lines of the boot went through; the third is the one never answered.
+  EXPECT_EQ(updater_.Err(),
+            "at script.ini:7 (PB boot.hex), boot.hex:3\nNo reply from the unit for 1 s\n");
   EXPECT_EQ(UnitReport()["ended_by"].text, "updater-closed");
 }
 
@@ -284,7 +350,9 @@ TEST_F(EndToEnd, UnitThatHangsUpIsReportedAtOnce) {
   const auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(RunUpdater({kExamples + "script.ini"}), 1);
   EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
-  EXPECT_EQ(updater_.Err().rfind("Serial line lost (", 0), 0u) << updater_.Err();
+  EXPECT_EQ(
+      updater_.Err().rfind("at script.ini:7 (PB boot.hex), boot.hex:3\nSerial line lost (", 0), 0u)
+      << updater_.Err();
   EXPECT_EQ(RunReport()["result"].text, "error");
 }
 
@@ -320,6 +388,18 @@ TEST(CommandLine, PortThatCannotBeOpenedIsReportedOncePerAttemptUntilStopped) {
   p.Signal(SIGINT);
   EXPECT_EQ(p.Wait(60s), 130);
   EXPECT_NE(p.Out().find("Start the device while pushing the ENTER button"), std::string::npos);
+}
+
+TEST(CommandLine, DeviceThatCanNeverBeASerialPortIsBadUsageAtOnce) {
+  for (const std::string& device :
+       {std::string("/dev/null"), fs::temp_directory_path().string(), kExamples + "script.ini"}) {
+    e2e::Process p;
+    ASSERT_TRUE(
+        p.Start({kUpdater, "--device", device, "--files", kExamples, kExamples + "script.ini"}));
+    EXPECT_EQ(p.Wait(60s), 2) << device;
+    EXPECT_NE(p.Err().find("--device " + device + " is "), std::string::npos) << p.Err();
+    EXPECT_EQ(p.Out(), "") << device;  // the run never began
+  }
 }
 
 TEST(CommandLine, BadUsageExitsTwoAndHelpExitsZero) {

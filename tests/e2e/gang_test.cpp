@@ -112,6 +112,10 @@ TEST_F(Gang, OneFailingUnitDoesNotStopTheOthersAndEachRecordMatchesItsUnit) {
   StartUnit("unit2", {"--fail-at", "P1"});
   StartUnit("unit3");
   StartGang({"unit1", "unit2", "unit3"});
+  // The terminal closes as the units start: a dropped connection must not
+  // leave them half updated.
+  ASSERT_TRUE(gang_.WaitForOutput("identified A470", kDeadline, true)) << gang_.Err();
+  gang_.Signal(SIGHUP);
   EXPECT_EQ(gang_.Wait(kDeadline), 1) << gang_.Err();
 
   const std::string& table = gang_.Out();
@@ -190,6 +194,31 @@ TEST_F(Gang, SameDeviceTwiceIsRefusedBeforeAnythingStarts) {
   EXPECT_NE(gang_.Err().find("named twice"), std::string::npos) << gang_.Err();
   EXPECT_FALSE(fs::exists(dir_ / "reports"));
   // The unit was never opened: it is still waiting for its run.
+  units_[0]->Signal(SIGTERM);
+  EXPECT_EQ(UnitReport(0, "unit1")["counts"]["commands"].number, 0);
+}
+
+TEST_F(Gang, WhatTheUpdaterWouldRefuseStopsTheGangBeforeAnyUnit) {
+  StartUnit("unit1");
+  const std::vector<std::vector<std::string>> refused = {
+      {"--timeout", "0"}, {"--device", "/dev/null"}, {"--mode", "auto", "--skip", "prom1"}};
+  for (const auto& bad : refused) {
+    std::vector<std::string> args = {kGang,
+                                     "--updater",
+                                     kUpdater,
+                                     "--files",
+                                     kExamples,
+                                     "--report",
+                                     (dir_ / "reports").string(),
+                                     "--device",
+                                     Device("unit1")};
+    args.insert(args.end(), bad.begin(), bad.end());
+    args.push_back(kExamples + "script.ini");
+    e2e::Process gang;
+    ASSERT_TRUE(gang.Start(args));
+    EXPECT_EQ(gang.Wait(kDeadline), 2) << bad[0] << " " << bad[1];
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "reports"));
   units_[0]->Signal(SIGTERM);
   EXPECT_EQ(UnitReport(0, "unit1")["counts"]["commands"].number, 0);
 }

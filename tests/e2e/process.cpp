@@ -145,6 +145,11 @@ int Process::Wait(std::chrono::milliseconds timeout) {
   return exitCode_;
 }
 
+void Process::CloseOut() {
+  if (outFd_ >= 0) ::close(outFd_);
+  outFd_ = -1;
+}
+
 void Process::Signal(int signal) {
   if (pid_ > 0) ::kill(pid_, signal);
 }

@@ -36,6 +36,9 @@ class Process {
   // Collects output until `done` holds, the process ends or time runs out.
   bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
   void Signal(int signal);
+  // Stops reading stdout and closes it, as a reader such as `head` does:
+  // the child's next write finds no reader.
+  void CloseOut();
   bool Running() const { return pid_ > 0; }
 
   // User plus system CPU time of the child, known once it has been waited for.

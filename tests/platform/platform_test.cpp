@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/files.h"
@@ -90,6 +93,35 @@ TEST_F(TextFiles, LineReaderGivesTheSameLinesOneAtATimeAndCanBeReopened) {
   EXPECT_FALSE(reader.IsOpen());
   EXPECT_FALSE(reader.Next(line));
   EXPECT_FALSE(reader.Open((dir_ / "absent.txt").string()));
+}
+
+// A FIFO would hang the run that opens it and /dev/zero would fill memory,
+// so neither is ever opened; each gets its reason.
+TEST_F(TextFiles, WhatIsNoFileIsNamedAndNeverRead) {
+  const std::string fifo = (dir_ / "job.ini").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::vector<std::string> lines;
+  EXPECT_EQ(platform::ReadTextLines(fifo, lines), platform::ReadStatus::kCannotOpen);
+  EXPECT_EQ(platform::NotAFileReason(fifo), "a FIFO");
+  EXPECT_EQ(platform::NotAFileReason(dir_.string()), "a directory");
+  EXPECT_EQ(platform::NotAFileReason("/dev/zero"), "a device");
+  EXPECT_EQ(platform::NotAFileReason(Write("keyb0.hex", ":00000001FF\n")), "");
+  EXPECT_EQ(platform::NotAFileReason((dir_ / "absent").string()), "");
+}
+
+// Only a path that is there and can never be a terminal is refused: a
+// pseudo-terminal passes, and one not there yet is an adapter to come.
+TEST_F(TextFiles, OnlyWhatCanNeverBeASerialPortIsRefusedAsOne) {
+  EXPECT_NE(platform::NotASerialPortReason("/dev/null"), "");
+  EXPECT_NE(platform::NotASerialPortReason(dir_.string()), "");
+  EXPECT_NE(platform::NotASerialPortReason(Write("tty", "")), "");
+  EXPECT_EQ(platform::NotASerialPortReason((dir_ / "ttyUSB9").string()), "");
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  EXPECT_EQ(platform::NotASerialPortReason(::ptsname(master)), "");
+  ::close(master);
 }
 
 TEST(ProgramFolder, EndsWithASeparatorAndHoldsThisProgram) {

@@ -86,38 +86,85 @@ int CheckOnce(const std::string& updater, const GangOptions& options) {
   return kExitFailed;
 }
 
-// Ctrl-C, a request to end, a hang-up and the children's ends all come through one
+// Ctrl-C, a request to end and the children's ends all come through one
 // descriptor that poll watches with the pipes: no handler, no spinning.
 int SignalDescriptor() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
   sigaddset(&set, SIGCHLD);
   if (::sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return -1;
   return ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
+// The gang's own record, made as summary.json.tmp before any unit starts so
+// that a folder that cannot be written is found while no unit is touched,
+// and renamed once the record is in it.
+class SummaryFile {
+ public:
+  bool Prepare(const fs::path& dir) {
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) {
+      std::fprintf(stderr, "qsr470-gang: cannot make the folder %s: %s\n", dir.c_str(),
+                   ec.message().c_str());
+      return false;
+    }
+    path_ = dir / "summary.json";
+    tmp_ = dir / "summary.json.tmp";
+    std::FILE* f = std::fopen(tmp_.c_str(), "wb");
+    if (f == nullptr) {
+      std::fprintf(stderr, "qsr470-gang: cannot write the report %s: %s\n", tmp_.c_str(),
+                   std::strerror(errno));
+      tmp_.clear();
+      return false;
+    }
+    std::fclose(f);  // empty: nothing to lose
+    return true;
+  }
+  // Failing is said on stderr; the units are what they are whatever became
+  // of the record, so the exit status stands.
+  void Commit(const std::string& json) {
+    if (tmp_.empty()) return;
+    std::error_code ec;
+    {
+      std::ofstream out(tmp_, std::ios::binary | std::ios::trunc);
+      out << json;
+      out.close();
+      if (out) fs::rename(tmp_, path_, ec);
+      if (!out || ec) {
+        std::fprintf(stderr, "qsr470-gang: cannot write the report %s%s%s\n", path_.c_str(),
+                     ec ? ": " : "", ec ? ec.message().c_str() : "");
+        fs::remove(tmp_, ec);
+      }
+    }
+    tmp_.clear();
+  }
+  ~SummaryFile() {
+    std::error_code ec;
+    if (!tmp_.empty()) fs::remove(tmp_, ec);  // a leftover is harmless
+  }
+
+ private:
+  fs::path path_;
+  fs::path tmp_;
+};
+
 int Run(const GangOptions& options, const std::string& updater) {
   std::vector<std::string> reports;
-  if (options.reportDir) {
-    std::error_code ec;
-    fs::create_directories(*options.reportDir, ec);
-    if (ec) {
-      std::fprintf(stderr, "qsr470-gang: cannot make the folder %s: %s\n",
-                   options.reportDir->c_str(), ec.message().c_str());
-      return kExitUsage;
-    }
-  }
+  SummaryFile summary;
+  if (options.reportDir && !summary.Prepare(*options.reportDir)) return kExitUsage;
   const int signals = SignalDescriptor();
   if (signals < 0) {
     std::fprintf(stderr, "qsr470-gang: cannot watch signals: %s\n", std::strerror(errno));
     return kExitFailed;
   }
-  // A reader of our output that goes away must not end the gang before its
-  // units are stopped.
+  // A reader of our output that goes away, or a terminal that closes (a
+  // dropped SSH connection), must not end the gang or its units: a half
+  // updated unit is the worst outcome there is.
   ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGHUP, SIG_IGN);
 
   std::vector<std::unique_ptr<Unit>> units;
   for (const auto& u : options.units)
@@ -170,8 +217,7 @@ int Run(const GangOptions& options, const std::string& updater) {
     if (ready > 0 && fds[0].revents != 0) {
       signalfd_siginfo info{};
       while (::read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        // A closed terminal stops the line as Ctrl-C does.
-        if (info.ssi_signo == SIGINT || info.ssi_signo == SIGTERM || info.ssi_signo == SIGHUP) {
+        if (info.ssi_signo == SIGINT || info.ssi_signo == SIGTERM) {
           interrupted = true;
           for (const auto& u : units)
             u->Interrupt();
@@ -204,14 +250,7 @@ int Run(const GangOptions& options, const std::string& updater) {
     const long long ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
     const std::string result = interrupted ? "stopped" : all ? "completed" : "failed";
-    const fs::path path = fs::path(*options.reportDir) / "summary.json";
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << SummaryJson(units, reports, result, exitStatus, ms);
-    out.close();
-    if (!out) {
-      std::fprintf(stderr, "qsr470-gang: cannot write %s\n", path.c_str());
-      if (exitStatus == kExitCompleted) return kExitFailed;
-    }
+    summary.Commit(SummaryJson(units, reports, result, exitStatus, ms));
   }
   return exitStatus;
 }
@@ -233,6 +272,10 @@ int main(int argc, char** argv) {
   if (options->version) {
     std::cout << "qsr470-gang " << QSR470_VERSION_STRING << "\n";
     return 0;
+  }
+  if (const std::string bad = CheckUnitDevices(*options); !bad.empty()) {
+    std::cerr << "qsr470-gang: " << bad << "; nothing was started\n";
+    return kExitUsage;
   }
   if (const std::string twice = CheckUnitsDistinct(*options); !twice.empty()) {
     std::cerr << "qsr470-gang: " << twice << "; nothing was started\n";

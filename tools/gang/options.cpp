@@ -10,6 +10,8 @@
 #include "app/CompDlg.h"
 #include "link/ComDrv32.h"
 
+#include "platform/files.h"
+
 const char* const kGangUsage =
     "usage: qsr470-gang [OPTIONS] --device D1 --device D2 ... [SCRIPT]\n"
     "  --device PATH       a unit's serial device (repeatable)\n"
@@ -87,8 +89,18 @@ std::optional<GangOptions> ParseGangOptions(const std::vector<std::string>& args
       if (!shared(std::array{"fast", "slow"})) return std::nullopt;
     } else if (a == "--skip") {
       if (!shared(TCompSelDlg::kBoxNames)) return std::nullopt;
-    } else if (a == "--files" || a == "--timeout") {
+    } else if (a == "--files") {
       if (!shared({})) return std::nullopt;
+    } else if (a == "--timeout") {
+      if (!shared({})) return std::nullopt;
+      // As the updater takes it: a run that may wait no time at all fails
+      // every unit.
+      unsigned seconds = 0;
+      const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), seconds);
+      if (ec != std::errc() || end != v.data() + v.size() || seconds < 1 || seconds > 86400) {
+        error = "--timeout takes whole seconds from 1 to 86400, not '" + v + "'";
+        return std::nullopt;
+      }
     } else if (a == "--check") {
       o.check = true;
     } else if (a == "--report") {
@@ -107,11 +119,31 @@ std::optional<GangOptions> ParseGangOptions(const std::vector<std::string>& args
       return std::nullopt;
     }
   }
+  // The updater takes the last --mode given, and refuses --skip in Auto.
+  bool skip = false;
+  bool autoMode = false;
+  for (std::size_t k = 0; k + 1 < o.shared.size(); k += 2) {
+    if (o.shared[k] == "--skip") skip = true;
+    if (o.shared[k] == "--mode") autoMode = o.shared[k + 1] == "auto";
+  }
+  if (skip && autoMode) {
+    error = "--skip applies to manual mode only";
+    return std::nullopt;
+  }
   if (o.units.empty() && !o.check && !o.help && !o.version) {
     error = "name at least one unit with --device or --port";
     return std::nullopt;
   }
   return o;
+}
+
+std::string CheckUnitDevices(const GangOptions& options) {
+  for (const auto& unit : options.units) {
+    if (const std::string why = platform::NotASerialPortReason(unit.device); !why.empty()) {
+      return "the device " + unit.device + " is " + why;
+    }
+  }
+  return {};
 }
 
 std::string CheckUnitsDistinct(const GangOptions& options) {

@@ -30,6 +30,10 @@ std::optional<GangOptions> ParseGangOptions(const std::vector<std::string>& args
 // or two devices whose reports would share a name: the reason, else empty.
 std::string CheckUnitsDistinct(const GangOptions& options);
 
+// A device that is there and can never be a serial port (a file, a
+// folder, /dev/null): the reason, else empty.
+std::string CheckUnitDevices(const GangOptions& options);
+
 // The unit's short name: the device's file name, used in the display and for
 // its report.
 std::string UnitName(const GangOptions::Unit& unit);

@@ -53,6 +53,9 @@ void Unit::Start(const std::vector<std::string>& argv) {
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::signal(SIGPIPE, SIG_DFL);
+    // A closed terminal is no reason to leave a unit half updated; the
+    // updater holds to that itself, and the gang does not rely on it.
+    ::signal(SIGHUP, SIG_IGN);
     const int null = ::open("/dev/null", O_RDONLY);
     if (null >= 0) ::dup2(null, 0);
     ::dup2(out[1], 1);

@@ -3,6 +3,7 @@
 // or a file cannot be read or written (nothing is written then), 2 on bad
 // usage.
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -76,6 +77,27 @@ std::optional<Arguments> Parse(const std::vector<std::string>& args, std::string
   return parsed;
 }
 
+// Vendor files are a few megabytes at most; the cap keeps a wrong input from
+// taking the machine's memory.
+constexpr std::uintmax_t kMaxInputBytes = 64u << 20;
+
+// Why the input is not read at all: not a regular file (a folder would read
+// as nothing, /dev/zero for ever), or larger than any vendor file. Empty
+// when it may be read.
+std::string InputRefusal(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status st = fs::status(path, ec);
+  if (ec || !fs::exists(st)) return {};  // reading it says why
+  if (fs::is_directory(st)) return "is a directory, not a file";
+  if (!fs::is_regular_file(st)) return "is not a regular file (a FIFO or a device)";
+  const std::uintmax_t size = fs::file_size(path, ec);
+  if (!ec && size > kMaxInputBytes) {
+    return "is " + std::to_string(size >> 20) + " MiB; no SVF file is larger than 64 MiB";
+  }
+  return {};
+}
+
 bool ReadWhole(const std::string& path, std::string& text) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -112,6 +134,10 @@ bool WriteWhole(const std::string& path, const std::string& text, std::string& e
 }
 
 int Run(const Arguments& args) {
+  if (const std::string why = InputRefusal(args.input); !why.empty()) {
+    std::cerr << args.input << ": " << why << "\n";
+    return kExitRefused;
+  }
   std::string svf;
   if (!ReadWhole(args.input, svf)) {
     std::cerr << args.input << ": cannot read the file\n";

@@ -25,7 +25,11 @@ run_ctest() {  # folder, extra ctest arguments...
 
 echo "== normal build =="
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQSR470_BENCH=ON
-run_ctest build
+run_ctest build -LE soak
+
+echo "== fault soak (normal build) =="
+# Its own step, so its tally shows; the sanitizer builds do not build it.
+run_ctest build -L soak -V
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer =="
 configure_and_build build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQSR470_SANITIZE=address,undefined

@@ -92,6 +92,7 @@ int Run(const CliOptions& options) {
   main.OnStatusLine = statusOut;
   main.OnErrorBox = [&](const std::string& text) {
     PointToConverter(main, errorOut);  // before the message, which stays the last line
+    if (!main.StallText().empty()) errorOut(main.StallText());
     errorOut(text);
     exitCode = kExitError;
   };

@@ -275,7 +275,33 @@ TEST_F(EndToEnd, SilentUnitEndsTheRunAtTheTimeout) {
   const auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(RunUpdater({"--timeout", "1", kExamples + "script.ini"}), 1);
   EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
-  EXPECT_EQ(updater_.Err(), "No reply from the unit for 1 s\n");
+  EXPECT_EQ(updater_.Err(),
+            "Nothing came from the unit while the run waited\nNo reply from the unit for 1 s\n");
+  EXPECT_EQ(UnitReport()["ended_by"].text, "updater-closed");
+}
+
+TEST_F(EndToEnd, UnitThatTalksButNeverAnswersEndsTheRunAtTheTimeout) {
+  // "I" to the answer to its call sign, and it calls on: every byte is one
+  // the synchronisation drops.
+  StartUnit({"--fail-at", "cmd:1", "--call-period", "50"});
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunUpdater({"--timeout", "1", kExamples + "script.ini"}), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+  // The "I", then the call signs of the second that passed.
+  const std::string& err = updater_.Err();
+  EXPECT_EQ(err.rfind("Last bytes from the unit while the run waited: \"I%%%%%", 0), 0u) << err;
+  const std::string end = "%\"\nNo reply from the unit for 1 s\n";
+  EXPECT_EQ(err.substr(err.size() - std::min(err.size(), end.size())), end);
+  UnitReport();
+}
+
+TEST_F(EndToEnd, UnitThatChattersInAnUploadEndsTheRunAtTheTimeout) {
+  StartUnit({"--chatter-at", "rec:30", "--call-period", "50"});
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunUpdater({"--timeout", "1", kExamples + "script.ini"}), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
+  EXPECT_EQ(updater_.Err().rfind("Last bytes from the unit while the run waited: \"", 0), 0u)
+      << updater_.Err();
   EXPECT_EQ(UnitReport()["ended_by"].text, "updater-closed");
 }
 

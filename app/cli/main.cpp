@@ -92,7 +92,10 @@ int Run(const CliOptions& options) {
   main.OnStatusLine = statusOut;
   main.OnErrorBox = [&](const std::string& text) {
     PointToConverter(main, errorOut);  // before the message, which stays the last line
-    if (!main.StallText().empty()) errorOut(main.StallText());
+    if (!main.StallText().empty()) {
+      if (json) json->Message(main.StallText());
+      errorOut(main.StallText());
+    }
     errorOut(text);
     exitCode = kExitError;
   };

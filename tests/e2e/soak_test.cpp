@@ -72,6 +72,7 @@ std::string Holdings(const Json& unit) {
   for (const Json& version : unit["versions"].items)
     out += "version " + version.text + "\n";
   out += "unit version " + unit["unit_version"].text + "\noption " + unit["option_text"].text;
+  out += unit["finished"].boolean ? "\nfinished" : "\nnot finished";
   return out;
 }
 

@@ -4,6 +4,7 @@
 #include "app/JobCheck.h"
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "handlers/InstCourante.h"
@@ -19,6 +20,30 @@ namespace {
 
 constexpr const char* kStartDevice = "Start the device while pushing the ENTER button";
 constexpr const char* kCompleted = "Program operation completed";
+// Enough of what a stalled unit sent to tell chatter from a stray reply.
+constexpr std::size_t kStallBytesShown = 32;
+
+// Printable characters as they are, the rest as C escapes, so a line of
+// call signs and noise stays one readable line.
+std::string EscapeBytes(std::string_view bytes) {
+  std::string out;
+  for (const char c : bytes) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\\' || c == '"') {
+      out += '\\';
+      out += c;
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (u < 0x20 || u > 0x7E) {
+      out += "\\x" + ByteToHex(u);
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -76,7 +101,6 @@ void TMainFich::FormCreate() {
 
 void TMainFich::WireHandler(TGestionnaire& handler) {
   handler.OnSend = [this](TGestionnaire* s) {
-    sentInStep_ = true;
     CountSentFileLine(s);
     link_->PutOutgoing(s->SendText());
   };
@@ -285,14 +309,14 @@ void TMainFich::LinkDataArrived() {
   if (Closing) return;
   // A hand-over that comes while a step (or the modal box inside one) is
   // running keeps its text for the next step but must not start one.
-  if (stepping_) {
-    RxBuffer += link_->TakeIncoming();
-    lastHeard_ = platform::TickMs();
-    return;
+  const std::string incoming = link_->TakeIncoming();
+  RxBuffer += incoming;
+  heardSinceMove_ += incoming;
+  if (heardSinceMove_.size() > kStallBytesShown) {
+    heardSinceMove_.erase(0, heardSinceMove_.size() - kStallBytesShown);
   }
+  if (stepping_) return;
   Timer1.Enabled = false;
-  RxBuffer += link_->TakeIncoming();
-  lastHeard_ = platform::TickMs();
   RunStep();
   if (!Closing) Timer1.Enabled = true;
 }
@@ -316,10 +340,29 @@ void TMainFich::LineLost(const std::string& reason) {
   }
 }
 
-bool TMainFich::StopOnSilence() {
-  if (replyTimeoutS_ == 0 || platform::TickMs() - lastHeard_ < replyTimeoutS_ * 1000u) return false;
+bool TMainFich::StopOnStall() {
+  if (replyTimeoutS_ == 0 || platform::TickMs() - lastMoved_ < replyTimeoutS_ * 1000u) return false;
+  stallText_ = heardSinceMove_.empty()
+                   ? std::string("Nothing came from the unit while the run waited")
+                   : "Last bytes from the unit while the run waited: \"" +
+                         EscapeBytes(heardSinceMove_) + "\"";
   ShowError("No reply from the unit for " + std::to_string(replyTimeoutS_) + " s");
   return true;
+}
+
+std::uint32_t TMainFich::HandlerMoves() const {
+  std::uint32_t moves = 0;
+  for (const TGestionnaire* h : handlers_)
+    moves += h->Moves();
+  return moves;
+}
+
+void TMainFich::NoteProgress(TRunState before, std::uint32_t movesBefore) {
+  // A running wait and the time spent inside the step (the PROM handler's
+  // pause after it opens its file) are the run's own, not the unit's.
+  if (RunState == before && HandlerMoves() == movesBefore && !InstCrt->Waiting()) return;
+  lastMoved_ = platform::TickMs();
+  heardSinceMove_.clear();
 }
 
 void TMainFich::ComClick(int port) {
@@ -362,6 +405,8 @@ void TMainFich::AboutQSR470Updater1Click() {
 void TMainFich::RunStep() {
   if (Closing || stepping_) return;
   stepping_ = true;
+  const TRunState before = RunState;
+  const std::uint32_t movesBefore = HandlerMoves();
   switch (RunState) {
     case TRunState::Idle:
       Port1.Enabled = true;
@@ -378,6 +423,7 @@ void TMainFich::RunStep() {
 
     case TRunState::Load: {
       Record = TRunRecord{};
+      stallText_.clear();
       stoppedAtFullSvf_ = false;
       Record.ScriptPath = ScriptPath;
       if (platform::ReadTextLines(ScriptPath, Script) != platform::ReadStatus::kOk) {
@@ -421,7 +467,6 @@ void TMainFich::RunStep() {
       break;
 
     case TRunState::Synchronise:
-      lastHeard_ = platform::TickMs();
       LineIndex = 0;
       RxBuffer.clear();
       if (MManual.Checked) DeselectComponents();
@@ -433,8 +478,7 @@ void TMainFich::RunStep() {
       break;
 
     case TRunState::Execute:
-      if (InstCrt->Waiting()) lastHeard_ = platform::TickMs();
-      if (StopOnSilence()) break;
+      if (StopOnStall()) break;
       StepBusyHandlers();
       if (!Busy && RunState != TRunState::ErrorStop) {
         ProgressBar2.StepIt();
@@ -456,7 +500,7 @@ void TMainFich::RunStep() {
       break;
 
     case TRunState::Finish:
-      if (StopOnSilence()) break;
+      if (StopOnStall()) break;
       InstCrt->Step();
       if (!Busy && RunState != TRunState::ErrorStop) {
         EndRecordLine("done");
@@ -503,8 +547,7 @@ void TMainFich::RunStep() {
       RunState = TRunState::Idle;
       break;
   }
-  // Time spent inside the step (the PROM handler's pause) is not the unit's.
-  if (std::exchange(sentInStep_, false)) lastHeard_ = platform::TickMs();
+  NoteProgress(before, movesBefore);
   stepping_ = false;
   Changed();
 }

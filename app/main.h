@@ -147,10 +147,15 @@ class TMainFich {
   void SetPortOverride(int port) { portOverride_ = port; }
   // Folder in which image and Effect files are looked up.
   void SetFileFolder(const std::string& folder);
-  // For front ends that must not wait for ever: a run whose unit has sent
-  // nothing for this long while a handler waits for it ends as an error
+  // For front ends that must not wait for ever: a run that has not moved on
+  // for this long (no handler or run state changed, no waiting handler took
+  // a reply it waits for, however much else the unit sent) ends as an error
   // stop. 0, the window's way, waits until STOP.
   void SetReplyTimeout(std::uint32_t seconds) { replyTimeoutS_ = seconds; }
+  // After a run that ended at that time-out: one line on what the unit sent
+  // while the run waited, its last bytes (at most 32, escaped) or that
+  // nothing came; empty after any other end.
+  const std::string& StallText() const { return stallText_; }
 
   // Fields of the run.
   std::vector<std::string> Script;
@@ -215,8 +220,11 @@ class TMainFich {
   // Whether the handler's line writes to the unit; and the file it sends.
   bool WritesToUnit(const TGestionnaire* handler, const std::string& line) const;
   void CountSentFileLine(const TGestionnaire* handler);
-  // Ends the run when a waiting handler has heard nothing for the time-out.
-  bool StopOnSilence();
+  // Ends the run when it has not moved on for the time-out.
+  bool StopOnStall();
+  std::uint32_t HandlerMoves() const;
+  // Called after each step: notes when the run last moved on.
+  void NoteProgress(TRunState before, std::uint32_t movesBefore);
 
   std::unique_ptr<TLinkPort> link_;
   std::optional<std::string> scriptArgument_;
@@ -224,8 +232,9 @@ class TMainFich {
   bool stepping_ = false;  // a step, or the modal box inside one, is running
   std::uint32_t lineStart_ = 0;
   std::uint32_t replyTimeoutS_ = 0;
-  std::uint32_t lastHeard_ = 0;  // tick of the last byte in, or of the last step that sent
-  bool sentInStep_ = false;
+  std::uint32_t lastMoved_ = 0;  // tick at the end of the last step that moved the run on
+  std::string heardSinceMove_;   // the last bytes received since then, at most 32
+  std::string stallText_;
   bool stoppedAtFullSvf_ = false;
   TGestionnaire* recordHandler_ = nullptr;  // the handler of the recorded line
   // The recorded line's file: its name, its line count, and how many of its

@@ -126,11 +126,13 @@ void TGestionnaire::Fire(const TNotifyEvent& event, TGestionnaire* sender) {
 }
 
 void TGestionnaire::SetBusy() {
+  ++moves_;
   busy_ = true;
   Fire(OnChangeBusy, this);
 }
 
 void TGestionnaire::ClearBusy() {
+  ++moves_;
   busy_ = false;
   Fire(OnChangeBusy, this);
 }
@@ -150,6 +152,7 @@ void TGestionnaire::StepProgress() {
 }
 
 void TGestionnaire::Send(const std::string& Text) {
+  ++moves_;
   sendText_ = Text;
   Fire(OnSend, this);
 }
@@ -159,12 +162,19 @@ void TGestionnaire::Receive() {
 }
 
 void TGestionnaire::Consume(std::string_view Text) {
+  ++moves_;
   bufIn_.erase(0, Text.size());
   Fire(OnChangeBufIn, this);
 }
 
 void TGestionnaire::ClearBufIn() {
+  ++moves_;
   bufIn_.clear();
+  Fire(OnChangeBufIn, this);
+}
+
+void TGestionnaire::DropJunk() {
+  bufIn_.erase(0, 1);
   Fire(OnChangeBufIn, this);
 }
 

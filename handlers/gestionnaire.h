@@ -136,6 +136,11 @@ class TGestionnaire {
   bool SlowLink() const { return slowLink_; }
   bool Busy() const { return busy_; }
   void* Owner() const { return owner_; }
+  // How often the handler has moved on: became busy or idle, sent, or took
+  // a reply it waits for. Characters it drops or leaves unread do not count,
+  // so an owner that watches this number sees a unit that talks but never
+  // answers as one that has stopped. Reset() leaves it alone: it only grows.
+  std::uint32_t Moves() const { return moves_; }
 
   // Owner-side operations; none of them fires an event.
   void SetInstruction(std::string Text) { instruction_ = std::move(Text); }
@@ -172,6 +177,9 @@ class TGestionnaire {
   // them when BufIn is shorter); the characters are not compared with Text.
   void Consume(std::string_view Text);
   void ClearBufIn();
+  // Drops the first character of BufIn, if any, as Consume does, for a state
+  // that throws away what it does not wait for: not a move.
+  void DropJunk();
   void SetDeviceID(std::int32_t N);
   void SpeedUp();
   void SpeedDown();
@@ -222,4 +230,5 @@ class TGestionnaire {
   bool slowLink_ = false;
   bool busy_ = false;
   std::string fileFolder_;
+  std::uint32_t moves_ = 0;
 };

@@ -142,7 +142,7 @@ void TProgBoot::Step() {
         Send("%");
         state_ = State::SynAck;
       } else if (!BufIn().empty()) {
-        Consume("X");
+        DropJunk();
       }
       break;
     case State::SynAck:
@@ -153,7 +153,7 @@ void TProgBoot::Step() {
         Send("17");
         state_ = State::TypeAck;
       } else if (!BufIn().empty()) {
-        Consume("X");
+        DropJunk();
       }
       break;
     case State::TypeAck:

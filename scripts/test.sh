@@ -26,7 +26,11 @@ run_ctest() {  # folder, extra ctest arguments...
 
 echo "== normal build =="
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQSR470_BENCH=ON
-run_ctest build
+run_ctest build -LE soak
+
+echo "== fault soak (normal build) =="
+# Its own step, so its tally shows; the sanitizer builds do not build it.
+run_ctest build -L soak -V
 
 echo "== Debian package =="
 # From the normal build: CPack strips what it packs.

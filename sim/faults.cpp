@@ -80,9 +80,10 @@ FaultInjector::Action FaultInjector::Match(bool record, std::string_view text,
       return false;
     });
   };
-  // A hang-up or silence leaves nothing to fail, so they win over "X".
+  // A hang-up, silence or chatter leaves nothing to fail, so they win over "X".
   if (hits(plan_.hangup_at)) return Action::kHangUp;
   if (hits(plan_.silence_at)) return Action::kSilence;
+  if (hits(plan_.chatter_at)) return Action::kChatter;
   if (hits(plan_.fail_at)) return Action::kFail;
   return Action::kNone;
 }

@@ -39,6 +39,7 @@ struct FaultPlan {
   std::vector<FaultPoint> fail_at;
   std::vector<FaultPoint> silence_at;
   std::vector<FaultPoint> hangup_at;
+  std::vector<FaultPoint> chatter_at;
   std::uint32_t noise = 0;     // bytes of noise before the first call sign
   std::uint32_t split_ms = 0;  // 0: replies go out whole
   EscapeMode escapes = EscapeMode::kOff;
@@ -50,7 +51,7 @@ class FaultInjector {
  public:
   explicit FaultInjector(const FaultPlan& plan);
 
-  enum class Action { kNone, kFail, kSilence, kHangUp };
+  enum class Action { kNone, kFail, kSilence, kHangUp, kChatter };
 
   // Counts the command and returns the fault to inject at it, if any.
   Action OnCommand(std::string_view text);

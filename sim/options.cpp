@@ -38,6 +38,7 @@ enum class Option {
   kFailAt,
   kSilenceAt,
   kHangupAt,
+  kChatterAt,
   kNoise,
   kSplit,
   kEscapes,
@@ -79,6 +80,7 @@ constexpr OptionRow kOptions[] = {
     {"--fail-at", true, Option::kFailAt},
     {"--silence-at", true, Option::kSilenceAt},
     {"--hangup-at", true, Option::kHangupAt},
+    {"--chatter-at", true, Option::kChatterAt},
     {"--noise", true, Option::kNoise},
     {"--split", true, Option::kSplit},
     {"--escapes", true, Option::kEscapes},
@@ -250,6 +252,8 @@ std::string Apply(Option option, const std::string& value, ProgramOptions& o,
       return ParseFaultPoints(value, faults.silence_at) ? "" : "needs points, POINT[,POINT...]";
     case Option::kHangupAt:
       return ParseFaultPoints(value, faults.hangup_at) ? "" : "needs points, POINT[,POINT...]";
+    case Option::kChatterAt:
+      return ParseFaultPoints(value, faults.chatter_at) ? "" : "needs points, POINT[,POINT...]";
     case Option::kNoise:
       return ParseUnsigned(value, 100000, faults.noise) ? "" : "needs a count up to 100000";
     case Option::kSplit:
@@ -352,6 +356,8 @@ Faults (reproducible with --seed N, default 1):
   --fail-at POINTS        answer "X" (or "I" where a command has no "X")
   --silence-at POINTS     stop answering from that point
   --hangup-at POINTS      close the terminal at that point
+  --chatter-at POINTS     from that point answer nothing, but send call signs
+                          and noise at the call period
   --noise N               N random bytes before the first call sign
   --split MS              cut replies into pieces sent MS apart
   --escapes off|all|random  escape forms for 00 and 1B in captured data

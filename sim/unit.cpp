@@ -126,10 +126,28 @@ const PromDevice& Unit::prom(int component) const {
 }
 
 bool Unit::WantsCallSign() const {
-  return state_ == State::kCallSign;
+  return state_ == State::kCallSign || state_ == State::kChatter;
+}
+
+void Unit::EmitChatter() {
+  // A few bytes of noise with each call sign, none of them a reply that some
+  // dialogue step waits for, so the updater hears a unit that talks and
+  // never answers.
+  std::string noise;
+  for (std::uint32_t k = 1 + faults_.Below(3); k > 0; --k) {
+    char c = static_cast<char>(faults_.Below(256));
+    if (c == '.' || c == 'X' || c == 'R' || c == 'I') c = '~';
+    noise += c;
+  }
+  ++counts_.call_signs;
+  Reply(noise + "%");
 }
 
 void Unit::EmitCallSign() {
+  if (state_ == State::kChatter) {
+    EmitChatter();
+    return;
+  }
   if (state_ != State::kCallSign) return;
   if (!noise_sent_ && config_.faults.noise > 0) {
     std::string noise;
@@ -157,6 +175,7 @@ bool Unit::InTransfer() const {
     case State::kCommandSecond:
     case State::kText:
     case State::kSilent:
+    case State::kChatter:
       return false;
   }
   return false;
@@ -247,6 +266,7 @@ void Unit::Feed(char byte) {
       }
       break;
     case State::kSilent:
+    case State::kChatter:
       break;
   }
 }
@@ -330,6 +350,10 @@ bool Unit::ApplyInterruptingFault(FaultInjector::Action fault) {
       Trace("fault: hang-up");
       state_ = State::kSilent;
       hang_up_ = true;
+      return true;
+    case FaultInjector::Action::kChatter:
+      Trace("fault: chatter");
+      state_ = State::kChatter;
       return true;
     case FaultInjector::Action::kNone:
     case FaultInjector::Action::kFail:

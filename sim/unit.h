@@ -78,6 +78,7 @@ class Unit {
   void PowerOn();
 
   bool WantsCallSign() const;
+  // A call sign, or with injected chatter a call sign and some noise.
   void EmitCallSign();
 
   // Bytes as they arrive, on a line that the updater runs at line_baud.
@@ -135,6 +136,7 @@ class Unit {
     kDataBlock,      // collecting the data block of a long data-register shift
     kCaptureAck,     // captured bits sent; waiting for "." or "R"
     kSilent,         // an injected silence: nothing is answered any more
+    kChatter,        // injected chatter: nothing is answered, call signs and noise go on
   };
 
   enum class Command {
@@ -176,6 +178,7 @@ class Unit {
   void SendCapture(bool first_time);
   bool TakeLineByte(char byte);
   bool ApplyInterruptingFault(FaultInjector::Action fault);
+  void EmitChatter();
 
   void Reply(std::string bytes, std::uint32_t delay_ms = 0);
   void Answer(char reply);

@@ -105,6 +105,10 @@ int Run(const CliOptions& options) {
     if (const std::string why = NotAFileLine(text); !why.empty()) errorOut(why);
     if (const std::string at = PositionText(main.Record); !at.empty()) errorOut(at);
     PointToConverter(main, errorOut);
+    if (!main.StallText().empty()) {
+      if (json) json->Message(main.StallText());
+      errorOut(main.StallText());
+    }
     errorOut(text);
     exitCode = kExitError;
   };

@@ -18,7 +18,8 @@ const char* const kCliUsage =
     "                      (default: the program's folder)\n"
     "  --report FILE       write a JSON record of the run to FILE\n"
     "  --check             check the whole job without a unit and print its plan\n"
-    "  --timeout SECONDS   end the run when the unit has sent nothing for that long\n"
+    "  --timeout SECONDS   end the run when it has made no progress for that long (no\n"
+    "                      reply the run waits for, however much else the unit sends)\n"
     "  --progress json     one JSON object per line on stdout instead of status lines\n"
     "  --help, --version\n";
 

@@ -319,6 +319,40 @@ TEST_F(RunLoop, OpenRequestThatFailsStopsTheRun) {
   EXPECT_TRUE(closed_);
 }
 
+TEST_F(RunLoop, TimeoutCountsProgressNotBytes) {
+  // The unit refuses the answer to its call sign and calls on: the boot
+  // handler drops every byte while it waits for ".", so bytes keep coming
+  // and the run never moves on.
+  unit_.overrides["%"] = "I";
+  Make("RS\n");
+  main_->SetReplyTimeout(1);
+  Tick();
+  main_->StartClick();
+  RunUntil([this] { return !Sent().empty(); });
+  const std::uint32_t answered = now_;
+  RunUntil([this] {
+    if (link_->isOpen) link_->arriving.push_back("%");
+    return !main_->Record.Result.empty();
+  });
+  EXPECT_EQ(main_->LastError, "No reply from the unit for 1 s");
+  EXPECT_GE(now_ - answered, 1000u);
+  EXPECT_LE(now_ - answered, 1100u);
+  EXPECT_EQ(main_->StallText(),
+            "Last bytes from the unit while the run waited: \"" + std::string(32, '%') + "\"");
+  EXPECT_EQ(Sent(), (Lines{"%"}));
+}
+
+TEST_F(RunLoop, TimeoutSparesAWaitAndSaysWhenNothingCame) {
+  unit_.overrides["RS"] = "";
+  Make("wait 2500\nRS\n");
+  main_->SetReplyTimeout(1);
+  RunToEnd();
+  EXPECT_EQ(Sent(), (Lines{"%", "17", "RS"}));
+  EXPECT_EQ(errorBoxes_, (Lines{"No reply from the unit for 1 s"}));
+  EXPECT_EQ(main_->StallText(), "Nothing came from the unit while the run waited");
+  EXPECT_GE(main_->Record.Lines.at(1).DurationMs, 2500u);
+}
+
 TEST(MainWindow, StartsWithTheSettingsOfEveryProgramStart) {
   auto link = std::make_unique<FakeLink>();
   TMainFich main(std::move(link), std::nullopt);

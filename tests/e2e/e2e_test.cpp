@@ -341,7 +341,35 @@ TEST_F(EndToEnd, SilentUnitEndsTheRunAtTheTimeout) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
   // Two lines of the boot went through; the third is the one never answered.
   EXPECT_EQ(updater_.Err(),
-            "at script.ini:7 (PB boot.hex), boot.hex:3\nNo reply from the unit for 1 s\n");
+            "at script.ini:7 (PB boot.hex), boot.hex:3\n"
+            "Nothing came from the unit while the run waited\nNo reply from the unit for 1 s\n");
+  EXPECT_EQ(UnitReport()["ended_by"].text, "updater-closed");
+}
+
+TEST_F(EndToEnd, UnitThatTalksButNeverAnswersEndsTheRunAtTheTimeout) {
+  // "I" to the answer to its call sign, and it calls on: every byte is one
+  // the synchronisation drops.
+  StartUnit({"--fail-at", "cmd:1", "--call-period", "50"});
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunUpdater({"--timeout", "1", kExamples + "script.ini"}), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+  // The "I", then the call signs of the second that passed.
+  const std::string& err = updater_.Err();
+  EXPECT_NE(err.find("Last bytes from the unit while the run waited: \"I%%%%%"), std::string::npos)
+      << err;
+  const std::string end = "%\"\nNo reply from the unit for 1 s\n";
+  EXPECT_EQ(err.substr(err.size() - std::min(err.size(), end.size())), end);
+  UnitReport();
+}
+
+TEST_F(EndToEnd, UnitThatChattersInAnUploadEndsTheRunAtTheTimeout) {
+  StartUnit({"--chatter-at", "rec:30", "--call-period", "50"});
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunUpdater({"--timeout", "1", kExamples + "script.ini"}), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
+  EXPECT_NE(updater_.Err().find("Last bytes from the unit while the run waited: \""),
+            std::string::npos)
+      << updater_.Err();
   EXPECT_EQ(UnitReport()["ended_by"].text, "updater-closed");
 }
 

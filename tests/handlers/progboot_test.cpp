@@ -63,16 +63,21 @@ TEST_F(ProgBootTest, TakesSynAndPbLinesOnly) {
 TEST_F(ProgBootTest, SynchronisationDialogue) {
   ASSERT_TRUE(owner.Offer(h, "SYN"));
   owner.Reply("ab%%");
+  const std::uint32_t moves = h.Moves();
   h.Step();
   h.Step();
   EXPECT_TRUE(owner.sent.empty()) << "noise is dropped one character per step";
   EXPECT_EQ(owner.rx, "%%");
+  EXPECT_EQ(h.Moves(), moves) << "dropped noise moves nothing on";
   h.Step();
   EXPECT_EQ(owner.sent, Texts{"%"});
   EXPECT_EQ(owner.rx, "") << "queued call signs go with the first";
+  EXPECT_GT(h.Moves(), moves);
 
+  const std::uint32_t answered = h.Moves();
   Answer("?");
   EXPECT_EQ(owner.rx, "");
+  EXPECT_EQ(h.Moves(), answered);
   Answer(".");
   EXPECT_EQ(owner.infos, Texts{"Verify Device Type"});
   EXPECT_EQ(owner.sent, (Texts{"%", "17"}));

@@ -409,6 +409,24 @@ TEST(Faults, SilenceAndHangUpStopAllAnswers) {
   EXPECT_TRUE(h.unit.hang_up_requested());
 }
 
+TEST(Faults, ChatterAnswersNothingButCallsOnWithNoiseThatIsNoReply) {
+  UnitConfig config;
+  sim::ParseFaultPoints("P0", config.faults.chatter_at);
+  Dialogue d(config);
+  d.Sync();
+  EXPECT_FALSE(d.unit.WantsCallSign());
+  EXPECT_EQ(d.Send("P0"), "");
+  EXPECT_EQ(d.Send("F0"), "");
+  ASSERT_TRUE(d.unit.WantsCallSign());
+  for (int k = 0; k < 200; ++k) {
+    d.unit.EmitCallSign();
+    const std::string out = d.Output();
+    ASSERT_GE(out.size(), 2u);
+    EXPECT_EQ(out.back(), '%');
+    EXPECT_EQ(out.find_first_of(".XRI"), std::string::npos) << out;
+  }
+}
+
 TEST(Faults, SplitRepliesArriveInPiecesThatMakeTheWholeReply) {
   UnitConfig config;
   config.faults.split_ms = 5;

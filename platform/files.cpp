@@ -14,6 +14,12 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+std::int64_t FileSize(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
 bool TextLineReader::Open(const std::string& path) {
   Close();
   if (!FileExists(path)) return false;
@@ -26,7 +32,7 @@ void TextLineReader::Close() {
   failed_ = false;
 }
 
-bool TextLineReader::Next(std::string& line) {
+bool TextLineReader::Next(std::string& line, std::size_t limit) {
   line.clear();
   if (!file_) return false;
   std::FILE* f = file_.get();
@@ -37,6 +43,7 @@ bool TextLineReader::Next(std::string& line) {
   }
   while (c != EOF && c != '\n' && c != '\r') {
     line.push_back(static_cast<char>(c));
+    if (line.size() > limit) return true;
     c = std::fgetc(f);
   }
   if (c == '\r') {

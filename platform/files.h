@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -15,6 +16,9 @@ std::string ProgramFolder();
 char PathSeparator();
 
 bool FileExists(const std::string& path);
+
+// The size in bytes of a regular file, or -1 when there is none.
+std::int64_t FileSize(const std::string& path);
 
 enum class ReadStatus {
   kOk,
@@ -41,7 +45,9 @@ class TextLineReader {
 
   // Returns true with the next line, false at the end of the file or on a
   // read error; Failed() tells the two apart.
-  bool Next(std::string& line);
+  // A line longer than `limit` is returned with its first limit + 1 bytes
+  // only, the rest left unread: the caller refuses it without holding it.
+  bool Next(std::string& line, std::size_t limit = SIZE_MAX);
   bool Failed() const { return failed_; }
 
  private:

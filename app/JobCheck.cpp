@@ -109,8 +109,8 @@ TJob CheckJob(std::vector<std::string> script, const TJobSettings& settings) {
     if (!textProblem.empty() || plan.problem == kSyntaxError) {
       plan.problem = kSyntaxError + std::to_string(number);
       plan.findings.clear();
-      plan.findings.push_back({settings.script, number, false,
-                               textProblem.empty() ? "no instruction begins so" : textProblem});
+      plan.findings.push_back(
+          {settings.script, number, false, textProblem.empty() ? plan.problem : textProblem});
     }
     for (TFileFinding& f : plan.findings) {
       // A script line's own findings name the script and the line.

@@ -165,6 +165,10 @@ std::string MalformedReason(std::string_view line) {
   if (text.empty()) return "blank line (an Effect file has none)";
   if (std::string sign = FullSvfSign(line); !sign.empty())
     return "full SVF, outside the Effect subset (" + sign + ")";
+  if ((text.starts_with("SIR") || text.starts_with("SDR")) && text.size() > 3 &&
+      !IsBlank(text[3]) && text[3] != 'C' && text[3] != 'S' && text[3] != 'E')
+    return std::string(text.substr(0, 3)) + " is followed by " + DescribeChar(text[3]) +
+           ", not C, S, E or a blank";
   const std::string_view word = Word(text);
   if (!In(word, kShared) && word != "SIRC" && word != "SIRS" && word != "SIRE" && word != "SDRC" &&
       word != "SDRS" && word != "SDRE")

@@ -192,50 +192,52 @@ std::string FullSvfSign(std::string_view line) {
   return {};
 }
 
-void TEffectFileCheck::Line(std::string_view line, std::int32_t number,
-                            std::vector<LineFinding>& findings) {
+std::string TEffectFileCheck::Line(std::string_view line, std::int32_t number,
+                                   std::vector<LineFinding>& findings, TEffectFields& fields) {
   auto problem = [&](std::string reason) {
     findings.push_back({number, false, std::move(reason)});
   };
   if (line.size() > kMaxEffectLineLength) {
     problem("line is longer than an Effect line can be (" + std::to_string(kMaxEffectLineLength) +
             " characters)");
-    return;
+    return {};
   }
   if (number == 1 && line.starts_with(kByteOrderMark)) {
     problem("the file begins with a UTF-8 byte order mark");
-    return;
+    return {};
   }
   if (const std::size_t nul = line.find('\0'); nul != std::string_view::npos) {
     problem("a NUL byte at character " + std::to_string(nul + 1));
-    return;
+    return {};
   }
-  TEffectFields fields;
-  const std::string record = ParseEffectLine(line, fields);
+  std::string record = ParseEffectLine(line, fields);
   if (record == kEffectLineError) {
     problem(MalformedReason(line));
-    return;
+    return {};
   }
   const std::string_view text = SkipBlanks(line);
-  if (text.starts_with("//")) return;
+  if (text.starts_with("//")) return record;
   // The keyword as the interpreter matched it: its first letters.
   static constexpr std::string_view kKeywords[] = {"TRST",    "ENDIR", "ENDDR", "STATE",
                                                    "RUNTEST", "SIR",   "SDR"};
   const auto* keyword = std::find_if(std::begin(kKeywords), std::end(kKeywords),
                                      [&](std::string_view k) { return text.starts_with(k); });
-  if (keyword == std::end(kKeywords)) return;  // the interpreter refuses these
+  if (keyword == std::end(kKeywords)) return record;  // the interpreter refuses these
   std::optional<LineFinding> warning;
   if (std::string reason = CheckStatementText(*keyword, text.substr(keyword->size()), warning);
       !reason.empty()) {
     problem(std::move(reason));
-    return;
+    return {};
   }
   if (warning) {
     warning->line = number;
     findings.push_back(*warning);
   }
-  if (record.empty()) return;
-  if (std::string reason = Walk(record, *keyword); !reason.empty()) problem(std::move(reason));
+  if (record.empty()) return record;
+  std::string shown(*keyword);
+  if (shown.size() == 3 && text.size() > 3 && !IsBlank(text[3])) shown += text[3];  // SDRS
+  if (std::string reason = Walk(record, shown); !reason.empty()) problem(std::move(reason));
+  return record;
 }
 
 std::string TEffectFileCheck::Walk(std::string_view line, std::string_view keyword) {

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "handlers/progjtag_effect.h"
 #include "hex/hex_check.h"
 
 inline constexpr std::uint64_t kMaxEffectFileBytes = std::uint64_t{64} << 20;
@@ -21,8 +22,10 @@ inline constexpr std::size_t kMaxEffectLineLength = 64 * 1024;
 class TEffectFileCheck {
  public:
   // One line in file order, without its line end. Problems and warnings are
-  // appended to `findings`.
-  void Line(std::string_view line, std::int32_t number, std::vector<LineFinding>& findings);
+  // appended to `findings`. Returns what the interpreter makes of the line,
+  // with its fields, so that the caller need not read it twice.
+  std::string Line(std::string_view line, std::int32_t number, std::vector<LineFinding>& findings,
+                   TEffectFields& fields);
 
  private:
   std::string Walk(std::string_view record, std::string_view keyword);

@@ -143,7 +143,7 @@ TProgJtag::TEffectCheck TProgJtag::CheckEffectFile(const std::string& folder,
     }
     ++check.lines;
     const std::size_t before = check.findings.size();
-    statements.Line(line, check.lines, check.findings);
+    const std::string record = statements.Line(line, check.lines, check.findings, fields);
     const bool refused =
         std::any_of(check.findings.begin() + static_cast<std::ptrdiff_t>(before),
                     check.findings.end(), [](const LineFinding& f) { return !f.warning; });
@@ -159,9 +159,7 @@ TProgJtag::TEffectCheck TProgJtag::CheckEffectFile(const std::string& folder,
       if (line.size() > kMaxEffectLineLength) return check;
       continue;
     }
-    if (!check.problem.empty()) continue;
-    const std::string record = ParseEffectLine(line, fields);
-    if (record.empty()) continue;
+    if (!check.problem.empty() || record.empty()) continue;
     // The record and its ".", then the block the unit asks for, or the
     // captured data it sends with its sum and the "." that takes them.
     ++check.records;

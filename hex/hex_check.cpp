@@ -1,5 +1,6 @@
 #include "hex/hex_check.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -145,7 +146,9 @@ std::vector<LineFinding> CheckHexFile(const std::vector<std::string>& lines, con
       image[a] = value;
     }
   }
-  if (!anyData && !lines.empty())
+  const bool refused = std::any_of(findings.begin(), findings.end(),
+                                   [](const LineFinding& f) { return !f.warning; });
+  if (!anyData && !lines.empty() && !refused)
     findings.push_back({1, true, "no data record: " + area.name + " is left erased"});
   return findings;
 }

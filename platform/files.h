@@ -54,8 +54,15 @@ class TextLineReader {
   struct Closer {
     void operator()(std::FILE* f) const;
   };
+  // Refills the buffer; false at the end of the file or on a read error.
+  bool Fill();
+
+  static constexpr std::size_t kBufferBytes = 64 * 1024;
   std::unique_ptr<std::FILE, Closer> file_;
   bool failed_ = false;
+  std::vector<char> buffer_;
+  std::size_t at_ = 0;   // next unread byte of the buffer
+  std::size_t end_ = 0;  // bytes the buffer holds
 };
 
 }  // namespace platform

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+
 namespace platform {
 
 void TextLineReader::Closer::operator()(std::FILE* f) const {
@@ -15,9 +17,11 @@ bool FileExists(const std::string& path) {
 }
 
 std::int64_t FileSize(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-  return static_cast<std::int64_t>(st.st_size);
+  // std::filesystem keeps the size 64-bit where the C library's stat is not.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return -1;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  return ec ? -1 : static_cast<std::int64_t>(size);
 }
 
 bool TextLineReader::Open(const std::string& path) {

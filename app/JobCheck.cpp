@@ -1,5 +1,7 @@
 #include "app/JobCheck.h"
 
+#include <algorithm>
+
 #include "app/LinkPort.h"
 #include "handlers/InstCourante.h"
 #include "handlers/progboot.h"
@@ -28,6 +30,19 @@ TLinePlan PlanLine(const std::string& line, const TJobSettings& settings) {
 
 }  // namespace
 
+bool ScriptTooLarge(const std::string& path) {
+  return platform::FileSize(path) > kMaxScriptBytes;
+}
+
+TFileFinding ScriptTooLargeFinding(const std::string& path) {
+  return {path, 1, false, "script is larger than a script can be (1 MiB)"};
+}
+
+std::string FindingText(const TFileFinding& finding) {
+  return finding.file + ":" + std::to_string(finding.line) +
+         (finding.warning ? ": warning: " : ": ") + finding.reason;
+}
+
 void SkipComponentLines(std::vector<std::string>& script, int component) {
   const char digit = HexDigit(component);
   for (std::string& line : script) {
@@ -43,6 +58,13 @@ const TJobLine* TJob::FirstProblem() const {
     if (!line.plan.problem.empty()) return &line;
   }
   return nullptr;
+}
+
+std::vector<TFileFinding> TJob::Findings() const {
+  std::vector<TFileFinding> all;
+  for (const TJobLine& line : lines)
+    all.insert(all.end(), line.plan.findings.begin(), line.plan.findings.end());
+  return all;
 }
 
 std::uint32_t TJob::EstimateMs(const TLinePlan& plan) {
@@ -65,14 +87,44 @@ TJob CheckJob(std::vector<std::string> script, const TJobSettings& settings) {
   TJob job;
   job.lines.push_back({0, "SYN", TProgBoot::Plan("SYN", settings.folder)});
   for (std::size_t i = 0; i < script.size(); ++i) {
-    const std::string line = Trim(script[i]);
-    if (line.empty() || line.starts_with("rem")) {
+    const int number = static_cast<int>(i + 1);
+    const std::string& raw = script[i];
+    // What the run would stumble on in the script text itself, named
+    // rather than left to a bare syntax error.
+    std::string textProblem;
+    if (raw.size() > kMaxScriptLineLength) {
+      textProblem = "line is longer than a script line can be (" +
+                    std::to_string(kMaxScriptLineLength) + " characters)";
+    } else if (i == 0 && raw.starts_with("\xEF\xBB\xBF")) {
+      textProblem = "the script begins with a UTF-8 byte order mark";
+    } else if (const std::size_t nul = raw.find('\0'); nul != std::string::npos) {
+      textProblem = "a NUL byte at character " + std::to_string(nul + 1);
+    }
+    const std::string line = Trim(std::string_view(raw).substr(0, kMaxScriptLineLength));
+    if (textProblem.empty() && (line.empty() || line.starts_with("rem"))) {
       ++job.quietLines;
       continue;
     }
-    const int number = static_cast<int>(i + 1);
-    TLinePlan plan = PlanLine(line, settings);
-    if (plan.problem == kSyntaxError) plan.problem += std::to_string(number);
+    TLinePlan plan;
+    if (textProblem.empty()) plan = PlanLine(line, settings);
+    if (!textProblem.empty() || plan.problem == kSyntaxError) {
+      plan.problem = kSyntaxError + std::to_string(number);
+      plan.findings.clear();
+      plan.findings.push_back(
+          {settings.script, number, false, textProblem.empty() ? plan.problem : textProblem});
+    }
+    for (TFileFinding& f : plan.findings) {
+      // A script line's own findings name the script and the line.
+      if (f.file.empty()) {
+        f.file = settings.script;
+        f.line = number;
+      }
+    }
+    // Every problem names a place, even one in no file (a missing file).
+    const bool placed = std::any_of(plan.findings.begin(), plan.findings.end(),
+                                    [](const TFileFinding& f) { return !f.warning; });
+    if (!plan.problem.empty() && !placed)
+      plan.findings.push_back({settings.script, number, false, plan.problem});
     job.lines.push_back({number, line, std::move(plan)});
   }
   job.lines.push_back({0, "FI", TInstCrt::Plan("FI")});

@@ -33,7 +33,20 @@ inline constexpr int kComponentCount = 6;
 // deselected.
 void SkipComponentLines(std::vector<std::string>& script, int component);
 
+// Limits of a script: a larger one is not a script but a mistake.
+inline constexpr std::int64_t kMaxScriptBytes = 1 << 20;
+inline constexpr std::size_t kMaxScriptLineLength = 4096;
+
+// True for a script file too large to be read: refused before reading it.
+bool ScriptTooLarge(const std::string& path);
+// The finding a script too large to read reports, at its line 1.
+TFileFinding ScriptTooLargeFinding(const std::string& path);
+
+// "FILE:LINE: reason", or "FILE:LINE: warning: reason".
+std::string FindingText(const TFileFinding& finding);
+
 struct TJobSettings {
+  std::string script;  // the script's path, as messages name it
   std::string folder;  // where image and Effect files are looked up
   bool slow = false;   // PROM transfers at 19200 baud
   // Components whose lines become "NP" before the run, as Manual mode does.
@@ -51,6 +64,8 @@ struct TJob {
   std::uint32_t quietLines = 0;  // comments and blank lines: one tick each
   // The first line whose instruction would fail, or nothing.
   const TJobLine* FirstProblem() const;
+  // Every problem and warning of the script and its files, in script order.
+  std::vector<TFileFinding> Findings() const;
   // The wire time of every byte both ways at its speed, plus the fixed pauses
   // and the run's own ticks.
   static std::uint32_t EstimateMs(const TLinePlan& plan);

@@ -151,8 +151,12 @@ std::string TMainFich::DeviceIdText() const {
   return "(Device Id : " + WordToHex(static_cast<std::uint16_t>(DeviceID)) + ")";
 }
 
-bool TMainFich::StoppedAtFullSvfLine() const {
-  return stoppedAtFullSvf_;
+const std::string& TMainFich::ConverterHint() const {
+  return converterHint_;
+}
+
+void TMainFich::JobNote(const TFileFinding& finding) {
+  if (OnJobNote) OnJobNote(FindingText(finding));
 }
 
 void TMainFich::FormPaint() {
@@ -226,6 +230,7 @@ void TMainFich::SkipComponent(int component, const char* reason) {
 
 TJobSettings TMainFich::JobSettings() const {
   TJobSettings settings;
+  settings.script = ScriptPath;
   settings.folder = ProgBoot->FileFolder();
   settings.slow = Slow.Checked;
   for (int component = 0; component < kComponentCount; ++component)
@@ -424,8 +429,13 @@ void TMainFich::RunStep() {
     case TRunState::Load: {
       Record = TRunRecord{};
       stallText_.clear();
-      stoppedAtFullSvf_ = false;
+      converterHint_.clear();
       Record.ScriptPath = ScriptPath;
+      if (ScriptTooLarge(ScriptPath)) {
+        JobNote(ScriptTooLargeFinding(ScriptPath));
+        ShowError(kSyntaxError + std::string("1"));
+        break;
+      }
       if (platform::ReadTextLines(ScriptPath, Script) != platform::ReadStatus::kOk) {
         ShowError(ScriptPath + kNotFound);
         break;
@@ -452,8 +462,18 @@ void TMainFich::RunStep() {
         if (!line.plan.file.empty())
           jobFiles_.push_back({line.number, {line.plan.file, line.plan.count}});
       }
-      if (const TJobLine* bad = job.FirstProblem()) {
-        stoppedAtFullSvf_ = bad->plan.fullSvf;
+      const TJobLine* bad = job.FirstProblem();
+      for (const TFileFinding& finding : job.Findings()) {
+        if (finding.warning) JobNote(finding);
+      }
+      if (bad) {
+        // The error stop's place: the first problem of the line that stops.
+        for (const TFileFinding& finding : bad->plan.findings) {
+          if (finding.warning) continue;
+          JobNote(finding);
+          break;
+        }
+        converterHint_ = bad->plan.converterHint;
         ShowError(bad->plan.problem);
         break;
       }

@@ -22,6 +22,7 @@
 
 class TGestionnaire;
 struct TJobSettings;
+struct TFileFinding;
 class TProgBoot;
 class TInstCrt;
 class TProgPsd;
@@ -106,9 +107,12 @@ class TMainFich {
   std::function<void()> OnChanged;                       // any control changed
   std::function<void(const std::string&)> OnStatusLine;  // a line was added
   std::function<void(const std::string&)> OnErrorBox;    // modal; returns when dismissed
-  std::function<void(TCompSelDlg&)> OnShowCompSel;       // modal
-  std::function<void(const TAboutBox&)> OnShowAbout;     // modal
-  std::function<void()> OnClose;                         // the window has closed
+  // Before a run reaches the unit: each warning of the job check, and the
+  // place of the problem that stops it, as "FILE:LINE: reason".
+  std::function<void(const std::string&)> OnJobNote;
+  std::function<void(TCompSelDlg&)> OnShowCompSel;    // modal
+  std::function<void(const TAboutBox&)> OnShowAbout;  // modal
+  std::function<void()> OnClose;                      // the window has closed
 
   // Window events.
   void FormPaint();
@@ -135,12 +139,13 @@ class TMainFich {
   void DeselectComponents();
   void VersionSame(std::int32_t component);
   std::string DeviceIdText() const;
+  void JobNote(const TFileFinding& finding);
   // The job as the next run will check it: its folder, speed and the
   // components Manual mode leaves out.
   TJobSettings JobSettings() const;
-  // After an error stop at a malformed Effect file line: whether that line
-  // is full SVF, so the file wants converting rather than fixing.
-  bool StoppedAtFullSvfLine() const;
+  // After an error stop at an Effect file that is full SVF, never
+  // converted: the line that says what to run; empty otherwise.
+  const std::string& ConverterHint() const;
 
   // For front ends that offer more than the Port menu's nine ports: a port
   // number from 1 to 16 used instead of the menu's; 0 uses the menu.
@@ -235,7 +240,7 @@ class TMainFich {
   std::uint32_t lastMoved_ = 0;  // tick at the end of the last step that moved the run on
   std::string heardSinceMove_;   // the last bytes received since then, at most 32
   std::string stallText_;
-  bool stoppedAtFullSvf_ = false;
+  std::string converterHint_;
   TGestionnaire* recordHandler_ = nullptr;  // the handler of the recorded line
   // The recorded line's file: its name, its line count, and how many of its
   // lines have gone out (not counting repeats).

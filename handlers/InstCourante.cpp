@@ -19,6 +19,8 @@ constexpr TKeyword<Keyword> kKeywords[] = {
 const std::string kWriteVersionError = "Error while writing version number !!!";
 const std::string kReadVersionError = "Error while reading version number !!!";
 const std::string kBadWaitTime = "Bad wait time !!!";
+// A version reply is this many characters.
+constexpr std::size_t kVersionLength = 4;
 
 // A wait time is a signed decimal integer that is not negative; blanks
 // inside, or a value beyond 32 bits, would otherwise turn into some other wait.
@@ -92,6 +94,15 @@ TLinePlan TInstCrt::Plan(std::string_view instruction) {
         plan.action = "test version " + text + " of component " + component;
         plan.bytes = 8;  // the command, ".", four characters and "."
       }
+      // The unit reports a version as four characters, so a "T" of another
+      // length never matches, and a "V" of another length is never matched.
+      if (text.size() != kVersionLength)
+        plan.findings.push_back({{},
+                                 0,
+                                 true,
+                                 "version text \"" + text + "\" has " +
+                                     std::to_string(text.size()) +
+                                     " characters; the unit reports 4, so a test never matches"});
       break;
     }
     case Keyword::kUv:
@@ -250,8 +261,8 @@ void TInstCrt::Step() {
       break;
     case State::TestRead:
       Receive();
-      if (DataReplyReady(4)) {
-        if (BufIn().compare(0, 4, instruction_) == 0 && OnVersionSame) {
+      if (DataReplyReady(kVersionLength)) {
+        if (BufIn().compare(0, kVersionLength, instruction_) == 0 && OnVersionSame) {
           OnVersionSame(this, component_);
         }
         ClearBufIn();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "hex/hex.h"
+#include "hex/hex_check.h"
 #include "platform/files.h"
 
 namespace {
@@ -189,4 +190,34 @@ void TGestionnaire::SpeedUp() {
 
 void TGestionnaire::SpeedDown() {
   Fire(OnSpeedDown, this);
+}
+
+std::string HexLineError(const std::string& name, std::int32_t line) {
+  return "Error in HEX file " + name + " line : " + std::to_string(line);
+}
+
+std::string LoadImageFile(const std::string& folder, const std::string& name, const HexArea& area,
+                          const TImageMessages& messages, std::vector<std::string>& lines,
+                          std::vector<TFileFinding>* findings) {
+  const std::string path = folder + name;
+  lines.clear();
+  auto found = [&](const LineFinding& f) {
+    if (findings) findings->push_back({path, f.line, f.warning, f.reason});
+  };
+  // Judged before reading: no image of a 64 KiB memory is this large, and
+  // reading it would cost memory and time for nothing.
+  const std::int64_t size = platform::FileSize(path);
+  if (size > static_cast<std::int64_t>(kMaxHexFileBytes)) {
+    found(
+        {1, false, "file has " + std::to_string(size) + " bytes, more than an image can (1 MiB)"});
+    return HexLineError(name, 1);
+  }
+  if (platform::ReadTextLines(path, lines) != platform::ReadStatus::kOk) return messages.notFound;
+  if (lines.empty()) return std::string(messages.empty);
+  std::string problem;
+  for (const LineFinding& f : CheckHexFile(lines, area)) {
+    found(f);
+    if (!f.warning && problem.empty()) problem = HexLineError(name, f.line);
+  }
+  return problem;
 }

@@ -66,6 +66,19 @@ enum class TUploadReply {
 // verification record with CR LF and its ".".
 std::uint64_t UploadBytes(const TLineUpload& upload);
 
+// A problem or warning in a file a script line names (or in the script
+// itself), for the listing `FILE:LINE: reason`.
+struct TFileFinding {
+  std::string file;
+  std::int32_t line = 0;
+  bool warning = false;
+  std::string reason;
+};
+
+// The error stop of an image file line the unit would refuse, with the file
+// name as the script gives it.
+std::string HexLineError(const std::string& name, std::int32_t line);
+
 // What a script line will do, found without a unit: each handler's static
 // Plan() reads the line and the files it names the way the instruction will
 // when it is reached, and counts the bytes its dialogue moves.
@@ -78,8 +91,25 @@ struct TLinePlan {
   std::uint64_t bytes = 0;      // both ways, at 57600 baud
   std::uint64_t slowBytes = 0;  // both ways, at the PROM speed (19200 when slow)
   std::uint32_t pauseMs = 0;    // fixed pauses: the wait, the PROM's start
-  bool fullSvf = false;         // the problem is a line of full SVF, outside the Effect subset
+  // Every problem and warning found in the line's files; the first problem
+  // is the one `problem` reports.
+  std::vector<TFileFinding> findings;
+  // For an Effect file that is full SVF, never converted: what to run.
+  std::string converterHint;
 };
+
+struct HexArea;
+
+// Reads an image file whole and checks every line as the unit will take it,
+// all before anything is erased. Returns the instruction's error stop, or
+// empty; `findings` (when given) gets every problem and warning with its path.
+struct TImageMessages {
+  std::string notFound;
+  std::string_view empty;
+};
+std::string LoadImageFile(const std::string& folder, const std::string& name, const HexArea& area,
+                          const TImageMessages& messages, std::vector<std::string>& lines,
+                          std::vector<TFileFinding>* findings);
 
 // Trims what remains after the first n characters (all of them when the text
 // is shorter): how a handler cuts a keyword or an argument off its line.

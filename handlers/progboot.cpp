@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "hex/hex.h"
+#include "hex/hex_check.h"
 #include "platform/files.h"
 
 namespace {
@@ -75,16 +76,18 @@ void TProgBoot::Dispatch() {
 }
 
 std::string TProgBoot::LoadImage(std::string_view text, const std::string& folder,
-                                 TLineUpload& upload, std::string& given) {
+                                 TLineUpload& upload, std::string& given,
+                                 std::vector<TFileFinding>* findings) {
   // Only a space ends the file name: a tab stays part of it.
   const std::size_t space = text.find(' ');
   given = space == std::string_view::npos ? std::string() : Trim(text.substr(space));
-  const std::string path = folder + std::string(text.substr(0, space));
-  if (platform::ReadTextLines(path, upload.lines) != platform::ReadStatus::kOk)
-    return folder + std::string(text) + " File not found !!!";
-  // Both checks come before the erase: failing after it would leave the unit
-  // without an extended boot for nothing.
-  if (upload.lines.empty()) return "Boot File Empty !!!";
+  // Every check comes before the erase: failing after it would leave the
+  // unit without an extended boot for nothing.
+  const std::string problem = LoadImageFile(
+      folder, std::string(text.substr(0, space)), HexArea{kBootFirst, kBootLast, "the boot"},
+      {folder + std::string(text) + " File not found !!!", "Boot File Empty !!!"}, upload.lines,
+      findings);
+  if (!problem.empty()) return problem;
   if (!given.empty() && !IsChecksumText(given)) return "Bad checksum value !!!";
   return {};
 }
@@ -103,7 +106,7 @@ TLinePlan TProgBoot::Plan(std::string_view instruction, const std::string& folde
       std::string given;
       const std::string text = CutText(CutText(instruction, 1), 1);
       plan.action = "program the extended boot";
-      plan.problem = LoadImage(text, folder, upload, given);
+      plan.problem = LoadImage(text, folder, upload, given, &plan.findings);
       plan.file = text.substr(0, text.find(' '));
       if (!plan.problem.empty()) break;
       plan.count = static_cast<std::int32_t>(upload.lines.size());

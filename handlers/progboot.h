@@ -57,7 +57,8 @@ class TProgBoot : public TGestionnaire {
   // Reads the file of a "PB" line (the text after "B") and its optional
   // checksum; returns what the instruction must report, or nothing.
   static std::string LoadImage(std::string_view text, const std::string& folder,
-                               TLineUpload& upload, std::string& given);
+                               TLineUpload& upload, std::string& given,
+                               std::vector<TFileFinding>* findings = nullptr);
 
   State state_ = State::Idle;
   std::string givenChecksum_;

@@ -1,5 +1,6 @@
 #include "handlers/progjtag.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "hex/hex.h"
@@ -119,6 +120,11 @@ TProgJtag::TEffectCheck TProgJtag::CheckEffectFile(const std::string& folder,
     check.problem = path + kNotFound;
     return check;
   }
+  if (platform::FileSize(path) > static_cast<std::int64_t>(kMaxEffectFileBytes)) {
+    check.findings.push_back({1, false, "file is larger than an Effect file can be (64 MiB)"});
+    check.problem = kMalformedLine + "1";
+    return check;
+  }
   platform::TextLineReader file;
   // It is there but cannot be opened (no permission, say): not a missing file.
   if (!file.Open(path)) {
@@ -127,19 +133,33 @@ TProgJtag::TEffectCheck TProgJtag::CheckEffectFile(const std::string& folder,
   }
   std::string line;
   TEffectFields fields;
-  while (file.Next(line)) {
+  TEffectFileCheck statements;
+  // Enough to list what is wrong with any file; more would only cost memory.
+  constexpr std::size_t kMaxFindings = 1000;
+  while (check.findings.size() < kMaxFindings && file.Next(line, kMaxEffectLineLength)) {
     if (check.lines == std::numeric_limits<std::int32_t>::max()) {
       check.problem = kReadError;
       return check;
     }
     ++check.lines;
-    const std::string record = ParseEffectLine(line, fields);
-    if (record == kEffectLineError) {
-      check.problem = kMalformedLine + std::to_string(check.lines);
-      check.fullSvf = LooksLikeFullSvf(line);
-      return check;
+    const std::size_t before = check.findings.size();
+    const std::string record = statements.Line(line, check.lines, check.findings, fields);
+    const bool refused =
+        std::any_of(check.findings.begin() + static_cast<std::ptrdiff_t>(before),
+                    check.findings.end(), [](const LineFinding& f) { return !f.warning; });
+    if (refused) {
+      if (check.problem.empty()) check.problem = kMalformedLine + std::to_string(check.lines);
+      if (check.converterHint.empty()) {
+        if (const std::string sign = FullSvfSign(line); !sign.empty())
+          check.converterHint = fileName + " looks like full SVF (line " +
+                                std::to_string(check.lines) + ": " + sign +
+                                "); convert it with qsr470-svf2effect";
+      }
+      // A line too long was not read to its end: nothing after it is known.
+      if (line.size() > kMaxEffectLineLength) return check;
+      continue;
     }
-    if (record.empty()) continue;
+    if (!check.problem.empty() || record.empty()) continue;
     // The record and its ".", then the block the unit asks for, or the
     // captured data it sends with its sum and the "." that takes them.
     ++check.records;
@@ -147,6 +167,7 @@ TProgJtag::TEffectCheck TProgJtag::CheckEffectFile(const std::string& folder,
     if (fields.DataPending) check.bytes += 2 + fields.TdiText.size();
     if ((fields.ShiftType & kShiftCapture) != 0) check.bytes += fields.TdoText.size() + 5;
   }
+  if (!check.problem.empty()) return check;
   if (file.Failed()) {
     check.problem = kReadError;
   } else if (check.lines == 0) {
@@ -172,7 +193,9 @@ TLinePlan TProgJtag::Plan(std::string_view instruction, const std::string& folde
       plan.file = CutText(rest, 1);
       const TEffectCheck check = CheckEffectFile(folder, plan.file);
       plan.problem = check.problem;
-      plan.fullSvf = check.fullSvf;
+      for (const LineFinding& f : check.findings)
+        plan.findings.push_back({folder + plan.file, f.line, f.warning, f.reason});
+      plan.converterHint = check.converterHint;
       plan.count = check.records;
       (slow ? plan.slowBytes : plan.bytes) = check.bytes;
       if (slow) plan.bytes = 3;  // "S" and the device, "."

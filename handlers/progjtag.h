@@ -14,7 +14,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "handlers/effect_check.h"
 #include "handlers/gestionnaire.h"
 #include "handlers/progjtag_effect.h"
 #include "platform/files.h"
@@ -71,8 +73,9 @@ class TProgJtag : public TGestionnaire {
     std::string problem;     // what the instruction must report, or nothing
     std::int32_t lines = 0;  // -1 when the file is not there
     std::int32_t records = 0;
-    std::uint64_t bytes = 0;  // both ways, with the announcement and the end record
-    bool fullSvf = false;     // the malformed line is full SVF: the file wants converting
+    std::uint64_t bytes = 0;            // both ways, with the announcement and the end record
+    std::vector<LineFinding> findings;  // every problem and warning, in line order
+    std::string converterHint;          // the file is full SVF: what to run
   };
 
   void Dispatch();

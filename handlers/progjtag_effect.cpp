@@ -298,6 +298,13 @@ bool LooksLikeFullSvf(std::string_view line) {
          data.find_first_not_of("0123456789ABCDEFabcdef \t") == std::string_view::npos;
 }
 
+std::string_view EffectStateName(std::uint8_t code) {
+  for (const StateName& s : kStateNames) {
+    if (s.code == code) return s.name;
+  }
+  return {};
+}
+
 std::string ReverseHexBytes(std::string_view text) {
   std::string reversed;
   reversed.reserve(text.size());

@@ -56,6 +56,10 @@ std::string ParseEffectLine(std::string_view line, TEffectFields& fields);
 // not been converted.
 bool LooksLikeFullSvf(std::string_view line);
 
+// The name a STATE statement gives the state with this record code, or an
+// empty text for a code that names none.
+std::string_view EffectStateName(std::uint8_t code);
+
 // Helpers on hex digit text. Digits count only as "0"-"9" and "A"-"F".
 
 // Byte pairs (counted from the left) in reverse order, each keeping its own

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "hex/hex.h"
+#include "hex/hex_check.h"
 #include "platform/files.h"
 
 namespace {
@@ -67,13 +68,15 @@ void TProgPsd::Dispatch() {
 }
 
 std::string TProgPsd::LoadImage(const std::string& fileName, const std::string& folder,
-                                TLineUpload& upload) {
-  if (platform::ReadTextLines(folder + fileName, upload.lines) != platform::ReadStatus::kOk)
-    return folder + fileName + " File not found !!!";
+                                std::int32_t bank, TLineUpload& upload,
+                                std::vector<TFileFinding>* findings) {
   // Found before the erase: failing after it would leave the bank erased for
   // nothing.
-  if (upload.lines.empty()) return "Keyb File Empty !!!";
-  return {};
+  const HexArea area = bank == 0 ? HexArea{0x0000, 0x7FFF, "bank 0"}
+                                 : HexArea{0x8000, 0xFFFF, "bank " + std::to_string(bank)};
+  return LoadImageFile(folder, fileName, area,
+                       {folder + fileName + " File not found !!!", "Keyb File Empty !!!"},
+                       upload.lines, findings);
 }
 
 // Bank 0 lives in the lower half of the image, the others in the upper.
@@ -92,7 +95,7 @@ TLinePlan TProgPsd::Plan(std::string_view instruction, const std::string& folder
       TLineUpload upload;
       plan.action = "program keyboard bank " + bank;
       plan.file = CutText(CutText(instruction, 1), 1);
-      plan.problem = LoadImage(plan.file, folder, upload);
+      plan.problem = LoadImage(plan.file, folder, command->bank, upload, &plan.findings);
       if (!plan.problem.empty()) break;
       plan.count = static_cast<std::int32_t>(upload.lines.size());
       plan.checksum = WordToHex(BankChecksum(upload, command->bank));
@@ -120,7 +123,7 @@ void TProgPsd::Load() {
   }
   CutInstruction(1);  // the digit; the rest is the file name
   retryCount_ = 0;
-  const std::string problem = LoadImage(instruction_, FileFolder(), upload_);
+  const std::string problem = LoadImage(instruction_, FileFolder(), bank_, upload_);
   if (!problem.empty()) {
     Error(problem);
     return;

@@ -57,7 +57,8 @@ class TProgPsd : public TGestionnaire {
   void Load();
   // Reads a bank's file; returns what the instruction must report, or nothing.
   static std::string LoadImage(const std::string& fileName, const std::string& folder,
-                               TLineUpload& upload);
+                               std::int32_t bank, TLineUpload& upload,
+                               std::vector<TFileFinding>* findings = nullptr);
   static std::uint16_t BankChecksum(const TLineUpload& upload, std::int32_t bank);
   // `prefix` followed by the bank as it appears in commands and messages.
   std::string WithDigit(const char* prefix) const;

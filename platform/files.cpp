@@ -41,6 +41,14 @@ std::string NotAFileReason(const std::string& path) {
   }
 }
 
+std::int64_t FileSize(const std::string& path) {
+  // std::filesystem keeps the size 64-bit where the C library's stat is not.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return -1;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  return ec ? -1 : static_cast<std::int64_t>(size);
+}
+
 bool TextLineReader::Open(const std::string& path) {
   Close();
   if (!FileExists(path)) return false;
@@ -51,30 +59,44 @@ bool TextLineReader::Open(const std::string& path) {
 void TextLineReader::Close() {
   file_.reset();
   failed_ = false;
+  at_ = 0;
+  end_ = 0;
 }
 
-bool TextLineReader::Next(std::string& line) {
+bool TextLineReader::Fill() {
+  at_ = 0;
+  end_ = 0;
+  if (!file_ || failed_) return false;
+  buffer_.resize(kBufferBytes);
+  end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_.get());
+  if (end_ == 0) failed_ = std::ferror(file_.get()) != 0;
+  return end_ > 0;
+}
+
+bool TextLineReader::Next(std::string& line, std::size_t limit) {
   line.clear();
   if (!file_) return false;
-  std::FILE* f = file_.get();
-  int c = std::fgetc(f);
-  if (c == EOF) {
-    failed_ = std::ferror(f) != 0;
-    return false;
+  if (at_ == end_ && !Fill()) return false;
+  for (;;) {
+    const char* const begin = buffer_.data() + at_;
+    const char* const stop = buffer_.data() + end_;
+    const char* p = begin;
+    while (p != stop && *p != '\n' && *p != '\r')
+      ++p;
+    line.append(begin, p);
+    at_ += static_cast<std::size_t>(p - begin);
+    if (line.size() > limit) {
+      line.resize(limit + 1);
+      return true;
+    }
+    if (p != stop) {
+      ++at_;
+      // CR LF is one line end; the LF may come with the next read.
+      if (*p == '\r' && (at_ < end_ || Fill()) && buffer_[at_] == '\n') ++at_;
+      return true;
+    }
+    if (!Fill()) return !failed_;  // a last line without an end counts
   }
-  while (c != EOF && c != '\n' && c != '\r') {
-    line.push_back(static_cast<char>(c));
-    c = std::fgetc(f);
-  }
-  if (c == '\r') {
-    const int next = std::fgetc(f);
-    if (next != '\n' && next != EOF) std::ungetc(next, f);
-  }
-  if (c == EOF && std::ferror(f) != 0) {
-    failed_ = true;
-    return false;
-  }
-  return true;
 }
 
 ReadStatus ReadTextLines(const std::string& path, std::vector<std::string>& lines) {

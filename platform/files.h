@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -33,6 +34,9 @@ std::string NotAFileReason(const std::string& path);
 // plugged in later), or when this platform cannot tell.
 std::string NotASerialPortReason(const std::string& path);
 
+// The size in bytes of a regular file, or -1 when there is none.
+std::int64_t FileSize(const std::string& path);
+
 enum class ReadStatus {
   kOk,
   kCannotOpen,  // missing, a folder, or no permission
@@ -58,15 +62,24 @@ class TextLineReader {
 
   // Returns true with the next line, false at the end of the file or on a
   // read error; Failed() tells the two apart.
-  bool Next(std::string& line);
+  // A line longer than `limit` is returned with its first limit + 1 bytes
+  // only, the rest left unread: the caller refuses it without holding it.
+  bool Next(std::string& line, std::size_t limit = SIZE_MAX);
   bool Failed() const { return failed_; }
 
  private:
   struct Closer {
     void operator()(std::FILE* f) const;
   };
+  // Refills the buffer; false at the end of the file or on a read error.
+  bool Fill();
+
+  static constexpr std::size_t kBufferBytes = 64 * 1024;
   std::unique_ptr<std::FILE, Closer> file_;
   bool failed_ = false;
+  std::vector<char> buffer_;
+  std::size_t at_ = 0;   // next unread byte of the buffer
+  std::size_t end_ = 0;  // bytes the buffer holds
 };
 
 }  // namespace platform

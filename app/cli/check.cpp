@@ -7,7 +7,6 @@
 #include "app/CompDlg.h"
 #include "app/JobCheck.h"
 #include "app/cli/options.h"
-#include "app/cli/svf_hint.h"
 #include "platform/files.h"
 
 namespace {
@@ -36,11 +35,16 @@ std::string PlanText(const TJobLine& line) {
 int RunCheck(const CliOptions& options) {
   const std::string script = options.readId ? "readid.ini" : StartScriptPath(options.script);
   std::vector<std::string> lines;
+  if (ScriptTooLarge(script)) {
+    std::fprintf(stderr, "%s\n", FindingText(ScriptTooLargeFinding(script)).c_str());
+    return 1;
+  }
   if (platform::ReadTextLines(script, lines) != platform::ReadStatus::kOk) {
     std::fprintf(stderr, "%s:0: %s%s\n", script.c_str(), script.c_str(), kNotFound);
     return 1;
   }
   TJobSettings settings;
+  settings.script = script;
   settings.folder = options.files ? *options.files : platform::ProgramFolder();
   settings.slow = options.slow;
   TCompSelDlg selection;
@@ -49,13 +53,12 @@ int RunCheck(const CliOptions& options) {
     settings.skipped[component] = !selection.Selected(component);
   const TJob job = CheckJob(lines, settings);
 
-  bool fullSvf = false;
+  for (const TFileFinding& finding : job.Findings())
+    std::fprintf(stderr, "%s\n", FindingText(finding).c_str());
   for (const TJobLine& line : job.lines) {
-    if (line.plan.problem.empty()) continue;
-    std::fprintf(stderr, "%s:%d: %s\n", script.c_str(), line.number, line.plan.problem.c_str());
-    fullSvf = fullSvf || line.plan.fullSvf;
+    if (!line.plan.converterHint.empty())
+      std::fprintf(stderr, "%s\n", line.plan.converterHint.c_str());
   }
-  if (fullSvf) std::fprintf(stderr, "%s\n", kConverterHint);
   for (const TJobLine& line : job.lines) {
     const std::string where = line.number ? std::to_string(line.number) : line.text;
     std::printf("%s:%s: %s\n", script.c_str(), where.c_str(), PlanText(line).c_str());

@@ -112,6 +112,7 @@ int Run(const CliOptions& options) {
     errorOut(text);
     exitCode = kExitError;
   };
+  main.OnJobNote = errorOut;
   main.OnClose = [&] { closed = true; };
   if (drawProgress) {
     main.OnChanged = [&] { progress.Update(main.ProgressBar1, main.ProgressBar2); };

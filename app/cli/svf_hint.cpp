@@ -2,10 +2,6 @@
 
 #include "app/main.h"
 
-const char* const kConverterHint =
-    "This looks like a full SVF file: convert it into an Effect file with "
-    "qsr470-svf2effect first.";
-
 void PointToConverter(const TMainFich& main, const std::function<void(const std::string&)>& out) {
-  if (main.StoppedAtFullSvfLine()) out(kConverterHint);
+  if (!main.ConverterHint().empty()) out(main.ConverterHint());
 }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -295,13 +296,37 @@ TEST_F(EndToEnd, JobWithABadFileLateInTheScriptNeverReachesTheUnit) {
   const std::string script = (dir_ / "job.ini").string();
   std::ofstream(script) << "PB boot.hex\nP0 keyb0.hex\nrem the last bank\nP3 keyb3.hx\n";
   EXPECT_EQ(RunUpdater({script}), 1);
-  EXPECT_EQ(updater_.Err(), kExamples + "keyb3.hx File not found !!!\n");
+  EXPECT_EQ(updater_.Err(), script + ":4: " + kExamples + "keyb3.hx File not found !!!\n" +
+                                kExamples + "keyb3.hx File not found !!!\n");
   // The updater never opened the line, so the unit is still waiting for it.
   unit_.Signal(SIGTERM);
   const Json unit = UnitReport();
   EXPECT_EQ(unit["ended_by"].text, "signal");
   EXPECT_TRUE(unit["commands"].items.empty());
   EXPECT_EQ(unit["boot"]["erases"].number, 0);
+}
+
+TEST_F(EndToEnd, ABadRecordInTheLastBankStopsTheJobBeforeTheUnitIsOpened) {
+  StartUnit();
+  for (const char* file : {"boot.hex", "keyb0.hex"})
+    fs::copy_file(kExamples + file, dir_ / file);
+  std::ifstream in(kExamples + "keyb3.hex");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string good = ":10802000E3EAF1F8FF060D141B222930373E454CD8";
+  ASSERT_NE(text.find(good), std::string::npos);
+  text.replace(text.find(good) + good.size() - 2, 2, "08");  // one wrong record checksum
+  std::ofstream(dir_ / "keyb3.hex", std::ios::binary) << text;
+  const std::string script = (dir_ / "job.ini").string();
+  std::ofstream(script) << "PB boot.hex\nP0 keyb0.hex\nP3 keyb3.hex\n";
+
+  EXPECT_EQ(RunUpdater({"--files", dir_.string() + "/", script}), 1);
+  EXPECT_EQ(updater_.Err(), dir_.string() +
+                                "/keyb3.hex:3: record checksum is 08, the bytes need D8\n"
+                                "Error in HEX file keyb3.hex line : 3\n");
+  unit_.Signal(SIGTERM);
+  const Json unit = UnitReport();
+  EXPECT_TRUE(unit["commands"].items.empty()) << "the unit was addressed";
+  EXPECT_EQ(unit["banks"][0]["erases"].number, 0);
 }
 
 TEST_F(EndToEnd, CheckPlansTheSampleJobWithTheUnitsSumsAndAboutItsTime) {

@@ -12,9 +12,11 @@ namespace {
 using Texts = std::vector<std::string>;
 
 // Data records whose checksums are right, at the addresses the tests need.
-const std::string kAt4000 = ":0240000001029B";  // bytes 01 02 at 0x4000
+const std::string kAt4000 = ":024000000102BB";  // bytes 01 02 at 0x4000
 const std::string kAt1000 = ":02100000AABB89";  // outside the boot range
 const std::string kEnd = ":00000001FF";
+const std::string kL1 = ":0140000011AE";
+const std::string kL2 = ":01400100229C";
 
 class ProgBootTest : public ::testing::Test {
  protected:
@@ -158,7 +160,7 @@ TEST_F(ProgBootTest, UploadDialogue) {
 TEST_F(ProgBootTest, LineFormsAndTheChecksumThatIsSent) {
   files.Write("boot.hex", kAt4000 + "\n");
   files.Write("out.hex", kAt1000 + "\n" + kEnd + "\n");
-  files.Write("my\tboot.hex", kAt1000 + "\n");
+  files.Write("my\tboot.hex", kAt4000 + "\n");
   struct Case {
     std::string line, record;
   };
@@ -166,10 +168,9 @@ TEST_F(ProgBootTest, LineFormsAndTheChecksumThatIsSent) {
       {"PB boot.hex", ":0200000CDE050F"},
       {"P B boot.hex", ":0200000CDE050F"},
       {"PBboot.hex", ":0200000CDE050F"},
-      {"PB out.hex", ":0200000CE00012"},  // every byte of the range unwritten
       {"PB boot.hex 1A2B", ":0200000C1A2BAD"},
       {"PB   boot.hex \t 1A2B ", ":0200000C1A2BAD"},
-      {"PB my\tboot.hex", ":0200000CE00012"},  // only a space ends the name
+      {"PB my\tboot.hex", ":0200000CDE050F"},  // only a space ends the name
   };
   for (const auto& c : cases) {
     TestOwner o;
@@ -187,6 +188,7 @@ TEST_F(ProgBootTest, LineFormsAndTheChecksumThatIsSent) {
 
 TEST_F(ProgBootTest, NothingIsSentWhenTheLineOrFileIsUnusable) {
   files.Write("boot.hex", kAt4000 + "\n");
+  files.Write("out.hex", kAt1000 + "\n");
   files.Write("empty.hex", "");
   struct Case {
     std::string line, message;
@@ -196,6 +198,7 @@ TEST_F(ProgBootTest, NothingIsSentWhenTheLineOrFileIsUnusable) {
       {"PB nothere.hex  1A2B", files.Path() + "nothere.hex  1A2B File not found !!!"},
       {"PB", files.Path() + " File not found !!!"},
       {"PB empty.hex", "Boot File Empty !!!"},
+      {"PB out.hex", "Error in HEX file out.hex line : 1"},  // data outside the boot
       {"PB boot.hex 1A2", "Bad checksum value !!!"},
       {"PB boot.hex 1A2B3", "Bad checksum value !!!"},
       {"PB boot.hex 1a2b", "Bad checksum value !!!"},
@@ -216,15 +219,15 @@ TEST_F(ProgBootTest, NothingIsSentWhenTheLineOrFileIsUnusable) {
 }
 
 TEST_F(ProgBootTest, RepeatRequestsResendTheLastLineUpTo300PerInstruction) {
-  files.Write("boot.hex", "L1\nL2\n");
+  files.Write("boot.hex", kL1 + "\n" + kL2 + "\n");
   StartUpload("PB boot.hex");
   Answer("R");
-  EXPECT_EQ(owner.sent, (Texts{"PB", "L1\r\n", "L1\r\n"}));
+  EXPECT_EQ(owner.sent, (Texts{"PB", kL1 + "\r\n", kL1 + "\r\n"}));
   Answer(".");
   for (int i = 2; i <= 300; ++i)
     Answer("R");
   EXPECT_TRUE(owner.errors.empty());
-  EXPECT_EQ(owner.sent.back(), "L2\r\n");
+  EXPECT_EQ(owner.sent.back(), kL2 + "\r\n");
   EXPECT_EQ(owner.sent.size(), 2u + 300u + 1u);
   Answer("R");
   EXPECT_EQ(owner.errors, Texts{"Too Many Transmission Error !!!"});
@@ -240,7 +243,7 @@ TEST_F(ProgBootTest, RepeatRequestsResendTheLastLineUpTo300PerInstruction) {
 }
 
 TEST_F(ProgBootTest, RepeatRequestAfterTheRecordIsLeftWaiting) {
-  files.Write("boot.hex", "L1\n");
+  files.Write("boot.hex", kL1 + "\n");
   StartUpload("PB boot.hex");
   Answer(".");
   h.Step();
@@ -253,7 +256,7 @@ TEST_F(ProgBootTest, RepeatRequestAfterTheRecordIsLeftWaiting) {
 }
 
 TEST_F(ProgBootTest, UnitFailuresStopTheInstruction) {
-  files.Write("boot.hex", "L1\n");
+  files.Write("boot.hex", kL1 + "\n");
   struct Case {
     Texts replies;  // after "PB" was sent; the last one fails
     std::string message;

@@ -283,8 +283,8 @@ TEST_F(ProgJtag, ThreeHundredRepeatsAreAnsweredTheNextOneEndsIt) {
 }
 
 TEST_F(ProgJtag, FileOfCommentsOnlySendsTheEndRecordAtOnce) {
-  EXPECT_EQ(Begin("// one\n// two\nTRST OFF;\nSIR 8 TDI (FE)\n"), kEnd);
-  EXPECT_EQ(jtag.LinesRead(), 4);
+  EXPECT_EQ(Begin("// one\n// two\nTRST OFF;\n"), kEnd);
+  EXPECT_EQ(jtag.LinesRead(), 3);
 }
 
 TEST_F(ProgJtag, EndRecordRepliesAllRaiseTheSpeedFirst) {
@@ -424,8 +424,11 @@ TEST_F(ProgJtag, UnreadableFileEndsWithTheReadError) {
 }
 
 TEST_F(ProgJtag, FileThatShrinksWhilePlayingEndsWithTheReadError) {
-  // The long comment outlasts what the reader has buffered, so the cut is seen.
-  Begin("STATE RESET;\n// " + std::string(20000, 'x') + "\nSTATE IDLE;\n");
+  // The long comments outlast what the reader has buffered, so the cut is seen.
+  std::string comments;
+  for (int i = 0; i < 10; ++i)
+    comments += "// " + std::string(20000, 'x') + "\n";
+  Begin("STATE RESET;\n" + comments + "STATE IDLE;\n");
   folder.Write("prom1.svf", "STATE RESET;\n");
   EXPECT_EQ(Answer("."), "");
   ExpectFailedWith("Error while reading Effect file !!!");

@@ -26,6 +26,7 @@ class ProgPsdTest : public ::testing::Test {
     h.SetFileFolder(files.Path());
     h.SetUpdateAllowed(true);
     files.Write("two.hex", kHigh + "\r\n" + kEnd + "\r\n");
+    files.Write("low.hex", kLow + "\n" + kEnd + "\n");
   }
   void Answer(const std::string& reply) {
     owner.Reply(reply);
@@ -47,7 +48,7 @@ TEST_F(ProgPsdTest, TakesOnlyBankDigitsZeroToThree) {
     std::string line, firstSend;
   };
   const Case taken[] = {
-      {"P0 two.hex", "P0"}, {"P 0 two.hex", "P0"}, {"P3two.hex", "P3"}, {"D0", "D0"},
+      {"P0 low.hex", "P0"}, {"P 0 low.hex", "P0"}, {"P3two.hex", "P3"}, {"D0", "D0"},
       {"D 1 rest", "D1"},   {"F2", "F2"},          {"F\t3 x", "F3"},
   };
   for (const auto& c : taken) {
@@ -95,13 +96,20 @@ TEST_F(ProgPsdTest, ProgramDialogue) {
 }
 
 TEST_F(ProgPsdTest, ChecksumCoversTheBanksHalfOfTheImage) {
-  files.Write("low.hex", kLow + "\n" + kEnd + "\n");
+  // A file whose data lies in the other half would be summed as an empty
+  // bank: it is refused before the erase instead.
+  files.Write("bare.hex", kEnd + "\n");
   struct Case {
     std::string line, record;
   };
   const Case cases[] = {
-      {"P0 low.hex", kSumWithData}, {"P0 two.hex", kSumEmptyHalf}, {"P1 two.hex", kSumWithData},
-      {"P2 two.hex", kSumWithData}, {"P3 two.hex", kSumWithData},  {"P2 low.hex", kSumEmptyHalf},
+      {"P0 low.hex", kSumWithData},
+      {"P1 two.hex", kSumWithData},
+      {"P2 two.hex", kSumWithData},
+      {"P3 two.hex", kSumWithData},
+      {"P0 bare.hex", kSumEmptyHalf},
+      {"P0 two.hex", "Error in HEX file two.hex line : 1"},
+      {"P2 low.hex", "Error in HEX file low.hex line : 1"},
   };
   for (const auto& c : cases) {
     TestOwner o;
@@ -113,6 +121,11 @@ TEST_F(ProgPsdTest, ChecksumCoversTheBanksHalfOfTheImage) {
     o.Offer(handler, c.line);
     o.StepUntilIdle(handler);
     EXPECT_FALSE(handler.Busy()) << c.line;
+    if (c.record.starts_with("Error")) {
+      EXPECT_EQ(o.errors, Texts{c.record}) << c.line;
+      EXPECT_TRUE(o.sent.empty()) << c.line;
+      continue;
+    }
     EXPECT_TRUE(o.errors.empty()) << c.line << ": " << o.lastError;
     EXPECT_EQ(o.sent.back(), c.record) << c.line;
   }
@@ -225,12 +238,12 @@ TEST_F(ProgPsdTest, UnitFailuresStopTheInstruction) {
     std::string message;
   };
   const Case cases[] = {
-      {"P0 two.hex", {"I"}, "Instruction unknown"},
+      {"P0 low.hex", {"I"}, "Instruction unknown"},
       {"D0", {"I"}, "Instruction unknown"},
       {"F0", {"I"}, "Instruction unknown"},
-      {"P0 two.hex", {".", "X"}, "Error while erasing !!!"},
-      {"P0 two.hex", {".", ".", "X"}, "Error while writing!!!"},
-      {"P0 two.hex", {".", ".", ".", ".", "", "X"}, "Checksum Error"},
+      {"P0 low.hex", {".", "X"}, "Error while erasing !!!"},
+      {"P0 low.hex", {".", ".", "X"}, "Error while writing!!!"},
+      {"P0 low.hex", {".", ".", ".", ".", "", "X"}, "Checksum Error"},
   };
   for (const auto& c : cases) {
     TestOwner o;

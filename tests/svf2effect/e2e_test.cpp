@@ -123,13 +123,16 @@ TEST_F(ConvertAndPlay, AVendorFilePlayedUnconvertedNamesTheConverterAndKeepsTheS
   ASSERT_GE(err.size(), error.size());
   EXPECT_EQ(err.substr(err.size() - error.size()), error);  // still the last line
   EXPECT_NE(err.find("qsr470-svf2effect"), std::string::npos) << err;
-  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+  // The line's place, the hint, the error stop.
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
 
   // A line that is no SVF at all gets no such hint.
   Write("typo.svf", "STATE RESET;\nSIR8 TDI (FE);\n");
   e2e::Process second;
   ASSERT_EQ(run("P4 typo.svf", dir_.string() + "/", second), 1);
-  EXPECT_EQ(second.Err(), "Error in Effect file line : 2\n");
+  EXPECT_EQ(second.Err(), dir_.string() +
+                              "/typo.svf:2: SIR is followed by '8', not C, S, E or "
+                              "a blank\nError in Effect file line : 2\n");
 }
 
 TEST_F(ConvertAndPlay, ARefusedFileWritesNothingAndNamesEveryLine) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <utility>
 
+#include "handlers/effect_check.h"
 #include "handlers/progjtag_effect.h"
 
 namespace svf2effect {
@@ -594,14 +595,21 @@ class Converter {
   }
 
   // Writes one Effect statement with its source line, and checks it with the
-  // updater's own interpreter: a line it would refuse must never be written.
+  // updater's own job check: a line it would refuse must never be written.
   void Emit(const std::string& statement) {
     std::string line = statement + "; // " + source_ + ":" + std::to_string(line_);
     TEffectFields fields;
-    const std::string record = ParseEffectLine(line, fields);
-    if (record.empty() || record[0] != ':') {
+    std::vector<LineFinding> findings;
+    // The header comment is the output's first line.
+    const std::int32_t outputLine = result_.summary.records + 2;
+    const std::string record = output_check_.Line(line, outputLine, findings, fields);
+    const auto refused = std::find_if(findings.begin(), findings.end(),
+                                      [](const LineFinding& f) { return !f.warning; });
+    if (refused != findings.end() || record.empty() || record[0] != ':') {
+      const std::string reason = refused != findings.end() ? refused->reason : "no record";
       result_.problems.push_back(
-          {line_, "internal fault: the interpreter refuses the converted line " + line});
+          {line_, "internal fault: the job check refuses the converted line " + line + " (" +
+                      reason + ")"});
     }
     body_ += line;
     body_ += '\n';
@@ -926,6 +934,7 @@ class Converter {
   std::string source_;
   Result result_;
   std::string body_;
+  TEffectFileCheck output_check_;  // walks what is written as the unit will play it
   int line_ = 0;
   bool split_ = false;
   bool folded_ = false;

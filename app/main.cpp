@@ -2,6 +2,7 @@
 
 #include "app/About.h"
 #include "app/JobCheck.h"
+#include "app/JobManifest.h"
 
 #include <string>
 #include <utility>
@@ -370,6 +371,7 @@ void TMainFich::RunStep() {
 
     case TRunState::Load: {
       Record = TRunRecord{};
+      LastErrorDetail.clear();
       stoppedAtFullSvf_ = false;
       Record.ScriptPath = ScriptPath;
       if (platform::ReadTextLines(ScriptPath, Script) != platform::ReadStatus::kOk) {
@@ -392,7 +394,17 @@ void TMainFich::RunStep() {
         h->SetSlowLink(Slow.Checked);
       // A job that would fail part way must fail before the unit is told
       // anything: a half-updated unit is worse than one left alone.
-      const TJob job = CheckJob(Script, JobSettings());
+      const TJobSettings settings = JobSettings();
+      const TJob job = CheckJob(Script, settings);
+      // The factory's manifest speaks first, so that a changed file reports
+      // as changed and not as whatever its changed bytes break.
+      const TJobFiles files = CheckJobFiles(settings.folder, ScriptPath, JobFileNames(job),
+                                            GatherTrustedKeys(TrustedKeyFiles));
+      if (!files.problem.empty()) {
+        LastErrorDetail = files.detail;
+        ShowError(files.problem);
+        break;
+      }
       if (const TJobLine* bad = job.FirstProblem()) {
         stoppedAtFullSvf_ = bad->plan.fullSvf;
         ShowError(bad->plan.problem);

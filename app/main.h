@@ -129,6 +129,9 @@ class TMainFich {
   // stop. 0, the window's way, waits until STOP.
   void SetReplyTimeout(std::uint32_t seconds) { replyTimeoutS_ = seconds; }
 
+  // Minisign public keys trusted beside the installed ones (--trusted-key).
+  std::vector<std::string> TrustedKeyFiles;
+
   // Fields of the run.
   std::vector<std::string> Script;
   std::string ScriptPath;
@@ -137,6 +140,9 @@ class TMainFich {
   std::string CurrentLine;
   bool Busy = false;
   std::string LastError;
+  // Why a job was refused before the port opened: the key, the hashes, the
+  // manifest's line. Empty for every other stop.
+  std::string LastErrorDetail;
   std::string RxBuffer;
   std::int32_t DeviceID = 0;
   bool UpdateAllowed = false;

@@ -92,6 +92,7 @@ int Run(const CliOptions& options) {
   main.OnStatusLine = statusOut;
   main.OnErrorBox = [&](const std::string& text) {
     PointToConverter(main, errorOut);  // before the message, which stays the last line
+    if (!main.LastErrorDetail.empty()) errorOut(main.LastErrorDetail);
     errorOut(text);
     exitCode = kExitError;
   };
@@ -111,6 +112,7 @@ int Run(const CliOptions& options) {
   ApplySkips(options, main.CompSel);
   if (options.slow) main.SlowClick();
   if (options.files) main.SetFileFolder(*options.files);
+  main.TrustedKeyFiles = options.trustedKeys;
   main.SetReplyTimeout(options.timeoutSeconds);
 
   RunContext context;

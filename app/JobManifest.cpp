@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <system_error>
 
 #include "app/JobCheck.h"
@@ -259,19 +261,15 @@ std::string InFolder(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-const TManifestEntry* TManifest::Find(std::string_view name, bool ignoreCase) const {
-  for (const TManifestEntry& entry : entries) {
-    if (SameName(entry.name, name, ignoreCase)) return &entry;
-  }
-  return nullptr;
-}
-
 std::string ParseManifest(std::string_view text, bool ignoreCase, TManifest& manifest) {
   manifest.entries.clear();
   if (text.size() > kMaxManifestBytes)
     return "larger than " + std::to_string(kMaxManifestBytes) + " bytes";
   const std::vector<std::string_view> lines = SplitLines(text);
   if (lines.empty()) return "no file listed";
+  // A manifest of the largest size holds some 15000 names: a quadratic
+  // search for twins would take a noticeable while.
+  std::map<std::string, int> seen;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string_view line = lines[i];
     const std::string where = "line " + std::to_string(i + 1) + ": ";
@@ -294,9 +292,12 @@ std::string ParseManifest(std::string_view text, bool ignoreCase, TManifest& man
     if (!ParseSha256(digits, entry.hash)) return where + "the hash is not 64 hex digits";
     if (const std::string problem = NameProblem(name, entry.name); !problem.empty())
       return where + problem;
-    if (const TManifestEntry* twin = manifest.Find(entry.name, ignoreCase))
-      return where + entry.name + " is listed twice (first on line " + std::to_string(twin->line) +
-             ")";
+    std::string key = entry.name;
+    if (ignoreCase) std::transform(key.begin(), key.end(), key.begin(), Lower);
+    const auto [twin, first] = seen.emplace(std::move(key), static_cast<int>(i + 1));
+    if (!first)
+      return where + entry.name + " is listed twice (first on line " +
+             std::to_string(twin->second) + ")";
     entry.line = static_cast<int>(i + 1);
     entry.text = line;
     manifest.entries.push_back(std::move(entry));
@@ -541,32 +542,39 @@ TJobFiles CheckJobFiles(const std::string& folder, const std::string& script,
     result.files.push_back({name, TFileState::NotListed, "the script lies outside " + jobFolder});
     refuse(name + kNotListed, script + " lies outside the job's folder " + jobFolder);
   }
+  // Keyed as the file system compares names, so that a manifest of thousands
+  // of names is looked up in a moment.
+  auto key = [](std::string name) {
+    if (kNamesIgnoreCase) std::transform(name.begin(), name.end(), name.begin(), Lower);
+    return name;
+  };
+  std::set<std::string> taken;
+  for (const std::string& name : names)
+    taken.insert(key(name));
   for (std::string name : used) {
     if (kNamesIgnoreCase) std::replace(name.begin(), name.end(), '\\', '/');
     std::string normal;
     if (!NameProblem(name, normal).empty()) normal = name;
-    const bool seen = std::any_of(names.begin(), names.end(), [&](const std::string& n) {
-      return SameName(n, normal, kNamesIgnoreCase);
-    });
-    if (!seen) names.push_back(normal);
+    if (taken.insert(key(normal)).second) names.push_back(normal);
   }
   // Without a signature the manifest still speaks for every file it lists.
   if (!signedOnly) {
     for (const TManifestEntry& entry : manifest.entries) {
-      const bool seen = std::any_of(names.begin(), names.end(), [&](const std::string& n) {
-        return SameName(n, entry.name, kNamesIgnoreCase);
-      });
-      if (!seen) names.push_back(entry.name);
+      if (taken.insert(key(entry.name)).second) names.push_back(entry.name);
     }
   }
+  std::map<std::string, const TManifestEntry*> listed;
+  for (const TManifestEntry& entry : manifest.entries)
+    listed.emplace(key(entry.name), &entry);
 
   for (const std::string& name : names) {
-    const TManifestEntry* entry = manifest.Find(name, kNamesIgnoreCase);
-    if (!entry) {
+    const auto at = listed.find(key(name));
+    if (at == listed.end()) {
       result.files.push_back({name, TFileState::NotListed, ""});
       refuse(name + kNotListed, manifestPath + " does not list " + name);
       continue;
     }
+    const TManifestEntry* entry = at->second;
     const std::string where =
         kManifestName + std::string(" line ") + std::to_string(entry->line) + ": " + entry->text;
     const auto found = Sha256OfFile(InFolder(folder, entry->name));

@@ -42,14 +42,13 @@ struct TManifestEntry {
   std::string text;  // the line as written
 };
 
-// Names are compared without case where the file system does (Windows).
 struct TManifest {
   std::vector<TManifestEntry> entries;
-  const TManifestEntry* Find(std::string_view name, bool ignoreCase) const;
 };
 
 // Returns the reason the text is not a manifest, as "line N: reason", or
-// nothing when it is one.
+// nothing when it is one. `ignoreCase` where the file system compares names
+// without case (Windows): two names that differ only in case are then twins.
 std::string ParseManifest(std::string_view text, bool ignoreCase, TManifest& manifest);
 
 struct TPublicKey {

@@ -194,6 +194,13 @@ TEST(Manifest, ReadsBothFormsOfSha256sumAndRefusesWhatCouldLeaveTheFolder) {
   for (const auto& [text, reason] : bad) {
     EXPECT_NE(ParseManifest(text, false, manifest).find(reason), std::string::npos) << text;
   }
+  // A key the cryptographic library would abort on is refused instead (found
+  // by the fuzz target: a zero key).
+  TPublicKey key;
+  EXPECT_EQ(ParsePublicKey("untrusted comment: zero\n"
+                           "RWQBAgMEBQYHCAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\n",
+                           key),
+            "not a valid Ed25519 key");
   // Where the file system ignores case, so does the manifest.
   EXPECT_NE(ParseManifest(hash + "  Boot.hex\n" + hash + "  boot.HEX\n", true, manifest), "");
   EXPECT_EQ(ParseManifest(hash + "  Boot.hex\n" + hash + "  boot.HEX\n", false, manifest), "");

@@ -255,6 +255,26 @@ std::string FolderOf(const std::string& path) {
   return parent.empty() ? std::string(".") : parent.string();
 }
 
+// Whether two paths name one folder. The file system's own answer first (it
+// sees links); where it has none to give, as for folders under Windows'
+// runtime, the absolute paths as written, compared as the system compares
+// names.
+bool SameFolder(const std::string& a, const std::string& b) {
+  std::error_code error;
+  if (fs::equivalent(a, b, error)) return true;
+  auto normal = [&](const std::string& path) {
+    std::string text = fs::absolute(path, error).lexically_normal().string();
+    if (kNamesIgnoreCase) {
+      std::replace(text.begin(), text.end(), '\\', '/');
+      std::transform(text.begin(), text.end(), text.begin(), Lower);
+    }
+    while (text.size() > 1 && text.back() == '/')
+      text.pop_back();
+    return text;
+  };
+  return normal(a) == normal(b);
+}
+
 std::string InFolder(const std::string& folder, const std::string& name) {
   return folder + name;
 }
@@ -540,9 +560,8 @@ TJobFiles CheckJobFiles(const std::string& folder, const std::string& script,
   // speaks for, or the manifest cannot cover it.
   std::vector<std::string> names;
   const fs::path scriptPath(script);
-  std::error_code error;
   const std::string jobFolder = folder.empty() ? "." : folder;
-  if (fs::equivalent(FolderOf(script), jobFolder, error)) {
+  if (SameFolder(FolderOf(script), jobFolder)) {
     names.push_back(scriptPath.filename().string());
   } else {
     const std::string name = scriptPath.filename().string();

@@ -28,11 +28,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   TManifest manifest;
   (void)ParseManifest(text, size % 2 == 0, manifest);
-  TPublicKey real;
-  TSignature signed_;
-  if (!ParsePublicKey(kKey, real).empty() || !ParseSignature(kSignature, signed_).empty())
-    __builtin_trap();
-  if (!VerifySignature(signed_, real, "hello\n").empty()) __builtin_trap();
+  // Read once: verifying them on every input would take most of the time.
+  static const TPublicKey kReal = [] {
+    TPublicKey key;
+    TSignature signature;
+    if (!ParsePublicKey(kKey, key).empty() || !ParseSignature(kSignature, signature).empty() ||
+        !VerifySignature(signature, key, "hello\n").empty())
+      __builtin_trap();
+    return key;
+  }();
+  static const TSignature kSigned = [] {
+    TSignature signature;
+    (void)ParseSignature(kSignature, signature);
+    return signature;
+  }();
+  TPublicKey real = kReal;
+  const TSignature& signed_ = kSigned;
   TPublicKey key;
   if (ParsePublicKey(text, key).empty()) {
     key.id = signed_.keyId;

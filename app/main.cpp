@@ -2,6 +2,7 @@
 
 #include "app/About.h"
 #include "app/JobCheck.h"
+#include "app/JobManifest.h"
 
 #include <string>
 #include <string_view>
@@ -430,6 +431,7 @@ void TMainFich::RunStep() {
       Record = TRunRecord{};
       stallText_.clear();
       converterHint_.clear();
+      LastErrorDetail.clear();
       Record.ScriptPath = ScriptPath;
       if (ScriptTooLarge(ScriptPath)) {
         JobNote(ScriptTooLargeFinding(ScriptPath));
@@ -456,11 +458,21 @@ void TMainFich::RunStep() {
         h->SetSlowLink(Slow.Checked);
       // A job that would fail part way must fail before the unit is told
       // anything: a half-updated unit is worse than one left alone.
-      const TJob job = CheckJob(Script, JobSettings());
+      const TJobSettings settings = JobSettings();
+      const TJob job = CheckJob(Script, settings);
       jobFiles_.clear();
       for (const TJobLine& line : job.lines) {
         if (!line.plan.file.empty())
           jobFiles_.push_back({line.number, {line.plan.file, line.plan.count}});
+      }
+      // The factory's manifest speaks first, so that a changed file reports
+      // as changed and not as whatever its changed bytes break.
+      const TJobFiles files = CheckJobFiles(settings.folder, ScriptPath, JobFileNames(job),
+                                            GatherTrustedKeys(TrustedKeyFiles));
+      if (!files.problem.empty()) {
+        LastErrorDetail = files.detail;
+        ShowError(files.problem);
+        break;
       }
       const TJobLine* bad = job.FirstProblem();
       for (const TFileFinding& finding : job.Findings()) {

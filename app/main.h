@@ -162,6 +162,9 @@ class TMainFich {
   // nothing came; empty after any other end.
   const std::string& StallText() const { return stallText_; }
 
+  // Minisign public keys trusted beside the installed ones (--trusted-key).
+  std::vector<std::string> TrustedKeyFiles;
+
   // Fields of the run.
   std::vector<std::string> Script;
   std::string ScriptPath;
@@ -170,6 +173,9 @@ class TMainFich {
   std::string CurrentLine;
   bool Busy = false;
   std::string LastError;
+  // Why a job was refused before the port opened: the key, the hashes, the
+  // manifest's line. Empty for every other stop.
+  std::string LastErrorDetail;
   std::string RxBuffer;
   std::int32_t DeviceID = 0;
   bool UpdateAllowed = false;

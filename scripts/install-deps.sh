@@ -17,6 +17,9 @@ packages=(
   nlohmann-json3-dev          # reading JSON: the gang, and the tests
   dpkg-dev                    # the Debian package's Depends (dpkg-shlibdeps)
   lintian man-db binutils     # checking the Debian package and its pages
+  libgcrypt20-dev             # hashes and signatures of signed jobs
+  libgcrypt-mingw-w64-dev     # the same for the Windows build (with its DLLs)
+  minisign                    # makes keys and signs jobs in the tests
 )
 
 # One dpkg query for all of them: asking package by package takes most of a

@@ -75,6 +75,7 @@ fuzz_runs unit 2000
 fuzz_runs engine 4000
 fuzz_runs svf2effect 300000
 fuzz_runs check 20000
+fuzz_runs manifest 50000
 
 echo "== Windows: cross build, installer, and the programs under wine =="
 # The window, the command line and the installer against the virtual unit;

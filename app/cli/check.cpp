@@ -6,6 +6,7 @@
 
 #include "app/CompDlg.h"
 #include "app/JobCheck.h"
+#include "app/JobManifest.h"
 #include "app/cli/options.h"
 #include "platform/files.h"
 
@@ -52,6 +53,12 @@ int RunCheck(const CliOptions& options) {
   for (int component = 0; component < kComponentCount; ++component)
     settings.skipped[component] = !selection.Selected(component);
   const TJob job = CheckJob(lines, settings);
+  const TTrustedKeys keys = GatherTrustedKeys(options.trustedKeys);
+  const TJobFiles files = CheckJobFiles(settings.folder, script, JobFileNames(job), keys);
+  if (!files.problem.empty()) {
+    std::fprintf(stderr, "%s:0: %s\n%s\n", script.c_str(), files.problem.c_str(),
+                 files.detail.c_str());
+  }
 
   for (const TFileFinding& finding : job.Findings())
     std::fprintf(stderr, "%s\n", FindingText(finding).c_str());
@@ -66,5 +73,15 @@ int RunCheck(const CliOptions& options) {
   std::printf("total: %zu instructions, about %s at 57600 baud%s\n", job.lines.size() - 2,
               Seconds(job.EstimateMs()).c_str(),
               options.slow ? " (PROM transfers at 19200 baud)" : "");
-  return job.FirstProblem() ? 1 : 0;
+  std::string sources;
+  for (const std::string& source : keys.sources)
+    sources += (sources.empty() ? "" : ", ") + source;
+  if (keys.keys.empty()) {
+    std::printf("trusted keys: none (installed folder %s)\n", InstalledKeysFolder().c_str());
+  } else {
+    std::printf("trusted keys: %zu, from %s\n", keys.keys.size(), sources.c_str());
+  }
+  for (const std::string& line : files.Describe())
+    std::printf("%s\n", line.c_str());
+  return job.FirstProblem() || !files.problem.empty() ? 1 : 0;
 }

@@ -109,6 +109,7 @@ int Run(const CliOptions& options) {
       if (json) json->Message(main.StallText());
       errorOut(main.StallText());
     }
+    if (!main.LastErrorDetail.empty()) errorOut(main.LastErrorDetail);
     errorOut(text);
     exitCode = kExitError;
   };
@@ -129,6 +130,7 @@ int Run(const CliOptions& options) {
   ApplySkips(options, main.CompSel);
   if (options.slow) main.SlowClick();
   if (options.files) main.SetFileFolder(*options.files);
+  main.TrustedKeyFiles = options.trustedKeys;
   main.SetReplyTimeout(options.timeoutSeconds);
 
   RunContext context;

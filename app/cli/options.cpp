@@ -16,6 +16,8 @@ const char* const kCliUsage =
     "  --skip keyb|prom1|prom2   deselect a component in manual mode (repeatable)\n"
     "  --files DIR         folder where image and Effect files are looked up\n"
     "                      (default: the program's folder)\n"
+    "  --trusted-key FILE  a minisign public key whose signature a job must carry\n"
+    "                      (repeatable; adds to the installed keys)\n"
     "  --report FILE       write a JSON record of the run to FILE\n"
     "  --check             check the whole job without a unit and print its plan\n"
     "  --timeout SECONDS   end the run when it has made no progress for that long (no\n"
@@ -106,6 +108,13 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         return std::nullopt;
       }
       o.report = v;
+    } else if (a == "--trusted-key") {
+      if (!value(v)) return std::nullopt;
+      if (v.empty()) {
+        error = "--trusted-key needs a file";
+        return std::nullopt;
+      }
+      o.trustedKeys.push_back(v);
     } else if (a == "--check") {
       o.check = true;
     } else if (a == "--timeout") {

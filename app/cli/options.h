@@ -15,6 +15,8 @@ struct CliOptions {
   std::vector<std::string> skip;     // --skip names, each a box of the selection dialog
   std::optional<std::string> files;  // always ends with a separator when set
   std::optional<std::string> report;
+  // --trusted-key files, beside the installed keys
+  std::vector<std::string> trustedKeys;
   bool check = false;           // plan the job instead of running it
   unsigned timeoutSeconds = 0;  // 0: wait for the unit for ever
   bool progressJson = false;    // --progress json

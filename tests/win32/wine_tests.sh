@@ -234,13 +234,36 @@ same_file "the error text" "$logs/linux-error.stderr" "$logs/cli-error.stderr"
 same_report "the unit's report" "$logs/linux-error-unit.json" "$logs/cli-error-unit.json"
 end
 
+begin cli-signed "a job signed by minisign here verifies under Windows; a changed byte does not"
+signed=$logs/signed-job
+rm -rf "$signed" && mkdir -p "$signed/job"
+cp "$examples"/* "$signed/job/"
+(cd "$signed/job" &&
+  minisign -G -W -p ../factory.pub -s ../factory.key &&
+  sha256sum script.ini boot.hex keyb0.hex keyb1.hex keyb2.hex keyb3.hex prom1.svf prom2.svf >SHA256SUMS &&
+  minisign -S -s ../factory.key -t "QSR470 job for units A470" -m SHA256SUMS) \
+  >>"$logs/cli-signed.log" 2>&1 || fail "minisign could not sign the job"
+signed_check() {  # output name
+  timeout 300 wine "$windows/app/cli/qsr470-update.exe" --check \
+    --trusted-key "$(winpath "$signed/factory.pub")" --files "$(winpath "$signed/job/")" \
+    "$(winpath "$signed/job/script.ini")" >"$logs/$1.stdout" 2>"$logs/$1.stderr"
+}
+signed_check cli-signed || fail "the signed job was refused: $(tr -d '\r' <"$logs/cli-signed.stderr")"
+grep -q "signer: key .*(QSR470 job for units A470)" "$logs/cli-signed.stdout" ||
+  fail "--check did not name the signer"
+printf 'x' >>"$signed/job/prom2.svf"
+signed_check cli-signed-changed && fail "a changed file was accepted"
+grep -q "prom2.svf does not match the job's SHA256SUMS !!!" "$logs/cli-signed-changed.stderr" ||
+  fail "the changed file was not named"
+end
+
 # --- the window ---
 
 # The program looks for the script's files in its own folder.
 window_dir=$logs/window
 rm -rf "$window_dir"
 mkdir -p "$window_dir"
-cp "$windows/app/win32/QSR470Updater.exe" "$examples"/* "$window_dir/"
+cp "$windows/app/win32/QSR470Updater.exe" "$windows"/app/win32/*.dll "$examples"/* "$window_dir/"
 window_exe=$(winpath "$window_dir/QSR470Updater.exe")
 
 begin window-run "layout, title, idle look, START to completion, Quit"

@@ -17,7 +17,7 @@ const char* const kGangUsage =
     "  --device PATH       a unit's serial device (repeatable)\n"
     "  --port N            a unit's port number 1..16 (repeatable)\n"
     "  --mode auto|manual, --speed fast|slow, --skip keyb|prom1|prom2,\n"
-    "  --files DIR, --timeout SECONDS\n"
+    "  --files DIR, --timeout SECONDS, --trusted-key FILE (repeatable)\n"
     "                      passed to every unit's qsr470-update\n"
     "  --check             check the job once with qsr470-update --check; no unit is touched\n"
     "  --report DIR        DIR/<device name>.json per unit, and DIR/summary.json\n"
@@ -89,7 +89,7 @@ std::optional<GangOptions> ParseGangOptions(const std::vector<std::string>& args
       if (!shared(std::array{"fast", "slow"})) return std::nullopt;
     } else if (a == "--skip") {
       if (!shared(TCompSelDlg::kBoxNames)) return std::nullopt;
-    } else if (a == "--files") {
+    } else if (a == "--files" || a == "--trusted-key") {
       if (!shared({})) return std::nullopt;
     } else if (a == "--timeout") {
       if (!shared({})) return std::nullopt;

@@ -23,6 +23,7 @@ class FuzzLink : public TLinkPort {
     isOpen = open;
     return true;
   }
+  std::string OpenErrorText() const override { return "Error while opening "; }
   void PutOutgoing(const std::string&) override {}
   std::string TakeIncoming() override {
     std::string text;

@@ -14,6 +14,7 @@ packages=(
   fonts-wine                  # real fonts in the tests' wine prefix
   nsis unzip                  # the Windows installer, and checking its zip
   python3                     # test helpers that read JSON reports
+  openocd                     # plays vendor SVF files as the converter's oracle
 )
 
 # One dpkg query for all of them: asking package by package takes most of a

@@ -47,6 +47,10 @@ Trace TraceSvf(std::string_view svf, std::string& error);
 
 // Every line must be one the updater's interpreter accepts and every record
 // one the unit carries out; otherwise `error` says which line failed.
-Trace TraceEffect(std::string_view effect, std::string& error);
+// `lone_stays`, when given, gets the lines of STATE records that name only
+// the state the TAP rests in, other than Test-Logic-Reset (which stays
+// whatever the reading): units may read those differently.
+Trace TraceEffect(std::string_view effect, std::string& error,
+                  std::vector<int>* lone_stays = nullptr);
 
 }  // namespace svftest

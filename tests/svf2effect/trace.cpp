@@ -370,6 +370,12 @@ std::vector<std::vector<Tok>> Statements(std::string_view svf) {
 
 }  // namespace
 
+std::uint64_t ClocksFor(const std::string& seconds, const std::string& hz) {
+  Num time, rate;
+  if (!ReadNum(seconds, time) || !ReadNum(hz, rate)) return 0;
+  return CeilTimes(time, rate);
+}
+
 Trace TraceSvf(std::string_view svf, std::string& error) {
   SvfPlayer player;
   for (const auto& statement : Statements(svf)) {

@@ -32,14 +32,19 @@ class Trace {
   // Where two traces first differ, for a readable failure; empty when equal.
   static std::string FirstDifference(const Trace& a, const Trace& b);
 
- private:
   struct Run {
     Tick tick;
     std::uint64_t count = 0;
     bool operator==(const Run&) const = default;
   };
+  const std::vector<Run>& runs() const { return runs_; }
+
+ private:
   std::vector<Run> runs_;
 };
+
+// ceil(seconds x hz), both as SVF writes them in upper case ("165E-6").
+std::uint64_t ClocksFor(const std::string& seconds, const std::string& hz);
 
 // The player starts with its TAP in Test-Logic-Reset, as the unit's PROM
 // does at power-on. On a statement it cannot read, `error` says which.

@@ -99,6 +99,8 @@ TEST(RealFiles, EveryFileTheRulesAllowConvertsAndEveryLinePlaysTheSameClocks) {
     EXPECT_EQ(result.summary.dropped, file.dropped);
     EXPECT_EQ(result.summary.folded, file.folded);
     EXPECT_EQ(result.summary.maximum_ignored, 0);
+    // --verbose names a reason for each statement dropped.
+    EXPECT_EQ(result.dropped.size(), static_cast<std::size_t>(file.dropped));
     // Every line traces back to the vendor's file.
     for (const std::string& line : Lines(result.effect)) {
       if (line.rfind("//", 0) == 0) continue;
@@ -260,6 +262,9 @@ TEST(Rules, WaitsInSecondsNeedAFrequencyAndTakeTheLargerOfCountAndTime) {
   EXPECT_EQ(Statements(both), (std::vector<std::string>{"STATE IDLE", "RUNTEST 1000 TCK",
                                                         "RUNTEST 3000 TCK", "STATE DRPAUSE"}));
   EXPECT_EQ(both.summary.maximum_ignored, 1);
+  ASSERT_EQ(both.dropped.size(), 3u);  // two FREQUENCY and the MAXIMUM
+  EXPECT_EQ(both.dropped[1].line, 3);
+  EXPECT_NE(both.dropped[1].message.find("MAXIMUM 1 SEC"), std::string::npos);
 }
 
 TEST(Rules, StatesWhereTheTapAlreadyRestsAreWrittenInFormsWithOneMeaning) {

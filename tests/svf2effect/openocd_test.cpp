@@ -21,9 +21,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -351,8 +351,9 @@ class BitbangTap {
 };
 
 // A wait in seconds: OpenOCD clocks only the count and sleeps for the time.
-// Given instead as the clocks that last that time at the file's FREQUENCY,
-// the Effect file's wait must hold at least as many.
+// Given to it instead as the fewest clocks that last that time at the file's
+// FREQUENCY (or the count, when larger), so the comparison holds the Effect
+// file's wait to exactly the clocks that last at least the vendor's time.
 std::string WaitAsClocks(const std::string& statement, const std::string& hz) {
   std::vector<std::string> words;
   std::istringstream in(statement);
@@ -382,7 +383,10 @@ std::string WaitAsClocks(const std::string& statement, const std::string& hz) {
     }
   }
   if (count_at == 0) {
-    count_at = out.size() > 1 && std::isalpha(static_cast<unsigned char>(out[1][0])) ? 2 : 1;
+    count_at = out.size() > 1 && out[1] != "ENDSTATE" &&
+                       std::isalpha(static_cast<unsigned char>(out[1][0]))
+                   ? 2
+                   : 1;
     out.insert(out.begin() + static_cast<std::ptrdiff_t>(count_at), "TCK");
     out.insert(out.begin() + static_cast<std::ptrdiff_t>(count_at), "");
   }

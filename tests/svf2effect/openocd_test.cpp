@@ -584,10 +584,13 @@ TEST(OpenOcd, PlaysEveryConvertibleVendorFileAsTheVirtualUnitPlaysItsEffectFile)
     const fs::path copy = dir / file.filename();
     std::ofstream(copy, std::ios::binary) << OpenOcdCopy(text.str());
     std::uint64_t clocks = 0;
+    bool alike = true;
     for (const auto answer : {BitbangTap::Answer::kInverted, BitbangTap::Answer::kPlain}) {
       const Play play = RunOpenOcd(dir, copy, effect, answer);
       ASSERT_TRUE(play.ok) << play.error;
-      EXPECT_EQ(FirstDifference(play.recorder, effect), "");
+      const std::string difference = FirstDifference(play.recorder, effect);
+      EXPECT_EQ(difference, "");
+      alike = alike && difference.empty();
       clocks += play.recorder.clocks();
       ++compared;
       if (!negative_checked) {
@@ -608,8 +611,10 @@ TEST(OpenOcd, PlaysEveryConvertibleVendorFileAsTheVirtualUnitPlaysItsEffectFile)
     }
     const auto seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::cout << file.filename().string() << ": converts; OpenOCD plays it alike, TDO checks "
-              << "included (" << clocks << " TCKs in two runs, " << seconds << " s)\n";
+    std::cout << file.filename().string() << ": converts; "
+              << (alike ? "OpenOCD plays it alike, TDO checks included"
+                        : "OpenOCD plays it otherwise")
+              << " (" << clocks << " TCKs in two runs, " << seconds << " s)\n";
   }
   fs::remove_all(dir);
   EXPECT_GT(compared, 0);

@@ -20,6 +20,7 @@ packages=(
   libgcrypt20-dev             # hashes and signatures of signed jobs
   libgcrypt-mingw-w64-dev     # the same for the Windows build (with its DLLs)
   minisign                    # makes keys and signs jobs in the tests
+  openocd                     # plays vendor SVF files as the converter's oracle
 )
 
 # One dpkg query for all of them: asking package by package takes most of a

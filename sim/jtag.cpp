@@ -310,16 +310,31 @@ void JtagPort::Walk(TapState target) {
     device_.Clock(tms, false);
 }
 
-bool JtagPort::MoveTo(TapState state) {
+bool JtagPort::MoveTo(TapState state, bool alone) {
   const TapState at = device_.state();
-  // Naming the Pause state the TAP rests in holds it there for one TCK: the
-  // only way a record can keep clocks in a Pause state (RUNTEST clocks in
-  // Run-Test/Idle). Naming IDLE or RESET there is no move at all.
-  if (at == state && (state == TapState::kDrPause || state == TapState::kIrPause)) {
-    device_.Clock(false, false);
+  if (at == state && IsStableState(state)) {
+    if (alone) {
+      // A record of this state alone moves by SVF's path table even here:
+      // one clock in Run-Test/Idle, TMS 1 in Test-Logic-Reset, and a round
+      // through Update (which latches the register) from a Pause state.
+      static constexpr bool kDrRound[] = {true, true, true, false, true, false};
+      static constexpr bool kIrRound[] = {true, true, true, true, false, true, false};
+      if (state == TapState::kDrPause) {
+        for (bool tms : kDrRound)
+          device_.Clock(tms, false);
+      } else if (state == TapState::kIrPause) {
+        for (bool tms : kIrRound)
+          device_.Clock(tms, false);
+      } else {
+        device_.Clock(state == TapState::kReset, false);
+      }
+      return true;
+    }
+    // Inside a path, naming the state the TAP is in keeps it there for one
+    // TCK: the only way a record can hold clocks in a Pause state.
+    device_.Clock(state == TapState::kReset, false);
     return true;
   }
-  if (at == state && IsStableState(state)) return true;
   if (NextTapState(at, false) == state) {
     device_.Clock(false, false);
     return true;

@@ -125,7 +125,8 @@ class JtagPort {
  public:
   explicit JtagPort(PromDevice& device) : device_(device) {}
 
-  bool MoveTo(TapState state);
+  // One state of a STATE record; `alone` when the record names no other.
+  bool MoveTo(TapState state, bool alone);
   bool RunTest(std::uint32_t count);
   bool SetEndState(bool instruction_register, TapState state);
   bool Shift(ShiftRequest request, std::vector<std::uint8_t>& captured);

@@ -681,7 +681,7 @@ void Unit::ExecuteEffectRecord(const Record& record) {
       bool ok = plain;
       for (std::size_t k = 0; ok && k < record.data.size(); ++k) {
         const auto state = TapStateFromCode(record.data[k]);
-        ok = state && jtag_->MoveTo(*state);
+        ok = state && jtag_->MoveTo(*state, record.data.size() == 1);
       }
       Answer(ok ? '.' : 'X');
       break;

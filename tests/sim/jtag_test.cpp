@@ -100,7 +100,7 @@ class Prom : public ::testing::Test {
 };
 
 TEST_F(Prom, IdcodeIsSelectedAfterResetAndTheIrCapturesZeroOne) {
-  ASSERT_TRUE(port.MoveTo(T::kReset));
+  ASSERT_TRUE(port.MoveTo(T::kReset, true));
   EXPECT_EQ(Shift(false, {0, 0, 0, 0}), (std::vector<std::uint8_t>{0xD3, 0xA0, 0x70, 0x04}));
   EXPECT_EQ(Shift(true, {0xFF}), std::vector<std::uint8_t>{0x01});
   EXPECT_EQ(Shift(false, {0x00}, 1), std::vector<std::uint8_t>{0x00}) << "BYPASS is one bit";

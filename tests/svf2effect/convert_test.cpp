@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/svf2effect/svf2effect.h"
 #include "handlers/progjtag_effect.h"
+#include "tools/svf2effect/svf2effect.h"
 #include "trace.h"
 
 namespace {
@@ -79,10 +79,10 @@ struct RealFile {
 // Counts as the converter reports them; every one of these files must convert.
 const RealFile kConvertible[] = {
     {"xc2c64a_erase.svf", 66, 56, 1, 30, 0},
-    {"xc2c64a_rgh13_pw2_d17_program.svf", 1011, 1085, 1, 44, 0},
+    {"xc2c64a_rgh13_pw2_d17_program.svf", 1011, 1087, 1, 42, 0},
     {"xc95144xl_warpse_0.7d_program.svf", 5143, 5109, 0, 34, 0},
     {"xc9536xl_ispen.svf", 29, 11, 0, 18, 0},
-    {"a2f200m3f_erase_microsemi.svf", 120, 112, 1, 10, 0},
+    {"a2f200m3f_erase_microsemi.svf", 120, 121, 1, 1, 0},
 };
 
 TEST(RealFiles, EveryFileTheRulesAllowConvertsAndEveryLinePlaysTheSameClocks) {
@@ -99,12 +99,18 @@ TEST(RealFiles, EveryFileTheRulesAllowConvertsAndEveryLinePlaysTheSameClocks) {
     EXPECT_EQ(result.summary.dropped, file.dropped);
     EXPECT_EQ(result.summary.folded, file.folded);
     EXPECT_EQ(result.summary.maximum_ignored, 0);
+    // --verbose names a reason for each statement dropped.
+    EXPECT_EQ(result.dropped.size(), static_cast<std::size_t>(file.dropped));
     // Every line traces back to the vendor's file.
     for (const std::string& line : Lines(result.effect)) {
       if (line.rfind("//", 0) == 0) continue;
       EXPECT_NE(line.find(std::string("; // ") + file.name + ":"), std::string::npos) << line;
     }
     ExpectSameClocks(svf);
+    std::string error;
+    std::vector<int> lone;
+    svftest::TraceEffect(result.effect, error, &lone);
+    EXPECT_TRUE(lone.empty()) << "a lone STATE of the resting state at Effect line " << lone[0];
   }
 }
 
@@ -256,6 +262,38 @@ TEST(Rules, WaitsInSecondsNeedAFrequencyAndTakeTheLargerOfCountAndTime) {
   EXPECT_EQ(Statements(both), (std::vector<std::string>{"STATE IDLE", "RUNTEST 1000 TCK",
                                                         "RUNTEST 3000 TCK", "STATE DRPAUSE"}));
   EXPECT_EQ(both.summary.maximum_ignored, 1);
+  ASSERT_EQ(both.dropped.size(), 3u);  // two FREQUENCY and the MAXIMUM
+  EXPECT_EQ(both.dropped[1].line, 3);
+  EXPECT_NE(both.dropped[1].message.find("MAXIMUM 1 SEC"), std::string::npos);
+}
+
+TEST(Rules, StatesWhereTheTapAlreadyRestsAreWrittenInFormsWithOneMeaning) {
+  // SVF moves even a lone STATE of the resting state; a unit may not, so the
+  // converter writes what SVF means in forms every unit plays alike, and
+  // clocks held in a Pause state only in records of two or more states.
+  const std::string svf =
+      "STATE RESET;\nSTATE IDLE;\nSTATE IDLE;\nSTATE IRPAUSE;\nSTATE IRPAUSE;\n"
+      "RUNTEST DRPAUSE 1 TCK;\nSTATE DRPAUSE DRPAUSE DREXIT2 DRUPDATE IDLE;\n"
+      "RUNTEST IRPAUSE 256 TCK;\n";
+  const Result result = ConvertText(svf);
+  ASSERT_TRUE(result.problems.empty()) << Problems(result);
+  const auto statements = Statements(result);
+  ASSERT_EQ(statements.size(), 9u);
+  EXPECT_EQ(statements[2], "RUNTEST 1 TCK");
+  EXPECT_EQ(statements[4], "STATE IREXIT2 IRUPDATE DRSELECT IRSELECT IRCAPTURE IREXIT1 IRPAUSE");
+  EXPECT_EQ(statements[5], "STATE DRPAUSE DRPAUSE");
+  EXPECT_EQ(statements[6], "STATE DRPAUSE DRPAUSE DREXIT2 DRUPDATE IDLE");
+  // 257 names: never a last record of one held clock.
+  EXPECT_EQ(statements[8], "STATE IRPAUSE IRPAUSE");
+  ExpectSameClocks(svf);
+  // Test-Logic-Reset stays with TMS 1 whatever the reading: nothing to write.
+  const Result reset = ConvertText("STATE RESET;\nSTATE RESET;\n");
+  ASSERT_EQ(reset.dropped.size(), 1u);
+  EXPECT_EQ(reset.dropped[0].line, 2);
+  std::string error;
+  std::vector<int> lone;
+  svftest::TraceEffect(result.effect, error, &lone);
+  EXPECT_TRUE(lone.empty());
 }
 
 TEST(Rules, WhatTheSubsetCannotExpressIsRefusedWithItsLine) {
@@ -266,7 +304,7 @@ TEST(Rules, WhatTheSubsetCannotExpressIsRefusedWithItsLine) {
       "RUNTEST 10 SCK;\n"
       "SDR 8 TDI (1ff);\n"
       "STATE DRSHIFT;\n"
-      "STATE RESET IDLE IDLE;\n"
+      "STATE DRPAUSE; RUNTEST DRPAUSE 1 TCK;\n"
       "FOO 1;\n"
       "SIR 8 TDI (zz);\n"
       "RUNTEST DRPAUSE 200000 TCK;\n"
@@ -274,11 +312,11 @@ TEST(Rules, WhatTheSubsetCannotExpressIsRefusedWithItsLine) {
   const Result result = ConvertText(svf);
   EXPECT_EQ(result.effect, "");
   const std::vector<std::pair<int, std::string>> want = {
-      {1, "TRST ON"},   {2, "ENDIR DRPAUSE"},
-      {3, "RESET"},     {4, "SCK"},
-      {5, "above"},     {6, "must end"},
-      {7, "IDLE"},      {8, "unknown statement FOO"},
-      {9, "hex digit"}, {10, "clocks held in DRPAUSE"},
+      {1, "TRST ON"},        {2, "ENDIR DRPAUSE"},
+      {3, "RESET"},          {4, "SCK"},
+      {5, "above"},          {6, "must end"},
+      {7, "one clock held"}, {8, "unknown statement FOO"},
+      {9, "hex digit"},      {10, "clocks held in DRPAUSE"},
       {11, "no ';'"},
   };
   ASSERT_EQ(result.problems.size(), want.size()) << Problems(result);

@@ -91,6 +91,11 @@ bool Stable(int s) {
 
 const std::map<std::pair<int, int>, std::string> kDefaultPaths = {
     {{RESET, IDLE}, "0"},
+    // A lone STATE of the state the TAP rests in.
+    {{RESET, RESET}, "1"},
+    {{IDLE, IDLE}, "0"},
+    {{DRPAUSE, DRPAUSE}, "111010"},
+    {{IRPAUSE, IRPAUSE}, "1111010"},
     {{RESET, DRPAUSE}, "01010"},
     {{RESET, IRPAUSE}, "011010"},
     {{IDLE, RESET}, "111"},
@@ -214,8 +219,13 @@ class SvfPlayer {
     for (std::size_t k = 1; k < t.size(); ++k) {
       const int s = StateNamed(t[k].text);
       if (s < 0) return false;
-      if (k == 1 && s == at_ && Stable(s)) continue;  // already there
-      if (kNext[at_][0] == s) {
+      if (s == at_ && Stable(s) && t.size() == 2) {
+        // Alone and already there: the default path all the same.
+        for (char c : kDefaultPaths.at({s, s}))
+          Clock(c == '1');
+      } else if (s == at_ && Stable(s)) {
+        Clock(s == RESET);
+      } else if (kNext[at_][0] == s) {
         Clock(false);
       } else if (kNext[at_][1] == s) {
         Clock(true);
@@ -360,6 +370,12 @@ std::vector<std::vector<Tok>> Statements(std::string_view svf) {
 
 }  // namespace
 
+std::uint64_t ClocksFor(const std::string& seconds, const std::string& hz) {
+  Num time, rate;
+  if (!ReadNum(seconds, time) || !ReadNum(hz, rate)) return 0;
+  return CeilTimes(time, rate);
+}
+
 Trace TraceSvf(std::string_view svf, std::string& error) {
   SvfPlayer player;
   for (const auto& statement : Statements(svf)) {
@@ -385,7 +401,7 @@ std::vector<std::uint8_t> TransmissionBytes(const std::string& text) {
 
 }  // namespace
 
-Trace TraceEffect(std::string_view effect, std::string& error) {
+Trace TraceEffect(std::string_view effect, std::string& error, std::vector<int>* lone_stays) {
   sim::PromDevice device(0x0470A0D3, 1024);
   sim::JtagPort port(device);
   Trace trace;
@@ -421,8 +437,12 @@ Trace TraceEffect(std::string_view effect, std::string& error) {
     const std::uint8_t kind = record.type & 0x0F;
     bool ok = true;
     if (record.type == kEffectState) {
+      if (lone_stays && record.data.size() == 1 &&
+          static_cast<std::uint8_t>(device.state()) == record.data[0] &&
+          device.state() != sim::TapState::kReset && sim::IsStableState(device.state()))
+        lone_stays->push_back(number);
       for (std::uint8_t code : record.data)
-        ok = ok && port.MoveTo(*sim::TapStateFromCode(code));
+        ok = ok && port.MoveTo(*sim::TapStateFromCode(code), record.data.size() == 1);
     } else if (record.type == kEffectRunTest) {
       std::uint32_t count = 0;
       for (std::uint8_t b : record.data)

@@ -32,14 +32,19 @@ class Trace {
   // Where two traces first differ, for a readable failure; empty when equal.
   static std::string FirstDifference(const Trace& a, const Trace& b);
 
- private:
   struct Run {
     Tick tick;
     std::uint64_t count = 0;
     bool operator==(const Run&) const = default;
   };
+  const std::vector<Run>& runs() const { return runs_; }
+
+ private:
   std::vector<Run> runs_;
 };
+
+// ceil(seconds x hz), both as SVF writes them in upper case ("165E-6").
+std::uint64_t ClocksFor(const std::string& seconds, const std::string& hz);
 
 // The player starts with its TAP in Test-Logic-Reset, as the unit's PROM
 // does at power-on. On a statement it cannot read, `error` says which.
@@ -47,6 +52,10 @@ Trace TraceSvf(std::string_view svf, std::string& error);
 
 // Every line must be one the updater's interpreter accepts and every record
 // one the unit carries out; otherwise `error` says which line failed.
-Trace TraceEffect(std::string_view effect, std::string& error);
+// `lone_stays`, when given, gets the lines of STATE records that name only
+// the state the TAP rests in, other than Test-Logic-Reset (which stays
+// whatever the reading): units may read those differently.
+Trace TraceEffect(std::string_view effect, std::string& error,
+                  std::vector<int>* lone_stays = nullptr);
 
 }  // namespace svftest

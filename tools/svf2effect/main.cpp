@@ -23,19 +23,22 @@ constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
 
 const char* const kUsage =
-    "usage: qsr470-svf2effect [--tck-hz HZ] IN.svf -o OUT.svf\n"
+    "usage: qsr470-svf2effect [--tck-hz HZ] [--verbose] IN.svf -o OUT.svf\n"
     "  Converts a vendor SVF file into an Effect file for a PROM update\n"
     "  (\"P4 OUT.svf\" in the script). Statements that an Effect file cannot\n"
     "  express exactly are refused with their line; then nothing is written.\n"
     "  --tck-hz HZ    TCK rate for RUNTEST waits in SEC where the file sets no\n"
     "                 FREQUENCY\n"
     "  -o OUT.svf     the Effect file to write\n"
+    "  --verbose      name each statement dropped and each value ignored, with\n"
+    "                 its line\n"
     "  --help, --version\n";
 
 struct Arguments {
   std::string input;
   std::string output;
   std::string tck_hz;
+  bool verbose = false;
 };
 
 // Nothing with a message when the command line is unusable.
@@ -60,6 +63,8 @@ std::optional<Arguments> Parse(const std::vector<std::string>& args, std::string
         error = "--tck-hz " + parsed.tck_hz + " is not a positive number of HZ";
         return std::nullopt;
       }
+    } else if (arg == "--verbose") {
+      parsed.verbose = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       error = "unknown option " + arg;
       return std::nullopt;
@@ -147,6 +152,10 @@ int Run(const Arguments& args) {
   options.source_name = std::filesystem::path(args.input).filename().string();
   options.tck_hz = args.tck_hz;
   const svf2effect::Result result = svf2effect::Convert(svf, options);
+  if (args.verbose) {
+    for (const svf2effect::Problem& note : result.dropped)
+      std::cerr << args.input << ":" << note.line << ": dropped: " << note.message << "\n";
+  }
   if (!result.problems.empty()) {
     for (const svf2effect::Problem& problem : result.problems) {
       if (problem.line > 0) {

@@ -525,6 +525,8 @@ class Converter {
       line_ = statement.line;
       const int records = result_.summary.records;
       split_ = folded_ = false;
+      why_dropped_.clear();
+      records_before_ = records;
       std::optional<Refusal> refusal;
       if (!statement.error.empty()) {
         refusal = Refusal{statement.error};
@@ -541,6 +543,8 @@ class Converter {
         ++result_.summary.folded;
       } else if (result_.summary.records == records) {
         ++result_.summary.dropped;
+        result_.dropped.push_back(
+            {line_, why_dropped_.empty() ? "it changes nothing on the chain" : why_dropped_});
       }
     }
     if (!result_.problems.empty()) {
@@ -554,7 +558,10 @@ class Converter {
 
  private:
   std::optional<Refusal> Convert(const std::vector<Token>& tokens) {
-    if (tokens.empty()) return std::nullopt;  // a lone ";" does nothing
+    if (tokens.empty()) {
+      why_dropped_ = "an empty statement";
+      return std::nullopt;
+    }
     if (tokens[0].vector) return Refusal{"a statement cannot begin with '('"};
     const auto* const match =
         std::find_if(std::begin(kKeywords), std::end(kKeywords),
@@ -626,6 +633,33 @@ class Converter {
       Emit(text);
     }
     if (states.size() > kMaxStateCodes) split_ = true;
+  }
+
+  // A record of one state that names the state the TAP rests in means
+  // different things on units that follow the SVF path table (a round
+  // through Update for a Pause state, a clock in Run-Test/Idle) and on units
+  // that hold or stay. So clocks held in a Pause state go out only in
+  // records of two or more states, and a single one is refused.
+  std::optional<Refusal> EmitMoves(const std::vector<Tap>& moves) {
+    if (moves.empty()) return std::nullopt;
+    const bool lone_hold = moves.size() == 1 && tap_ == moves[0];
+    if (lone_hold) {
+      return Refusal{"one clock held in " + Name(moves[0]) +
+                     " where the TAP already rests has no form that every unit plays alike "
+                     "(a STATE of that state alone goes round through Update on some)"};
+    }
+    // Cut into records so that the last is never one held state alone.
+    std::size_t at = 0;
+    while (at < moves.size()) {
+      std::size_t take = std::min(kMaxStateCodes, moves.size() - at);
+      if (moves.size() - at - take == 1) --take;
+      EmitStates(std::vector<Tap>(moves.begin() + static_cast<std::ptrdiff_t>(at),
+                                  moves.begin() + static_cast<std::ptrdiff_t>(at + take)));
+      at += take;
+    }
+    if (moves.size() > kMaxStateCodes) split_ = true;
+    tap_ = moves.back();
+    return std::nullopt;
   }
 
   void MoveTo(Tap target) {
@@ -703,6 +737,7 @@ class Converter {
         const bool header = scan == Scan::kHir || scan == Scan::kHdr;
         (header ? header_ : trailer_)[ir ? 0 : 1] = std::move(own);
         folded_ = size > 0;
+        why_dropped_ = name + " 0: no " + (header ? "header" : "trailer") + " bits";
         return std::nullopt;
       }
     }
@@ -778,20 +813,20 @@ class Converter {
     if (!IsStable(path.back())) {
       return Refusal{"STATE must end in IRPAUSE, DRPAUSE, RESET or IDLE, not " + Name(path.back())};
     }
-    // The unit takes each named state in turn: one TCK to a neighbour, the
-    // default path between two stable states. A stable state the TAP already
-    // rests in is no move at all, as in SVF.
+    if (path.size() == 1 && tap_ == path[0]) return StayStatement(path[0]);
+    // Each named state in turn: one TCK to a neighbour, the default path
+    // between two stable states, one TCK held where the TAP already is.
     std::vector<Tap> moves;
     std::optional<Tap> at = tap_;
-    for (std::size_t k = 0; k < path.size(); ++k) {
-      const Tap next = path[k];
+    for (const Tap next : path) {
       if (at && *at == next && IsStable(next)) {
-        if (k == 0) continue;
-        // Named again inside a path: SVF means one more TCK there. The unit
-        // gives it in a Pause state, but not in IDLE or RESET.
-        if (next == Tap::kIdle || next == Tap::kReset) {
-          return Refusal{"STATE: a path that stays in " + Name(next) +
-                         " has no exact form in an Effect file (use RUNTEST for clocks there)"};
+        if (next == Tap::kReset) continue;  // a clock with TMS 1 there changes nothing
+        if (next == Tap::kIdle) {
+          // Written as a RUNTEST, which every unit clocks alike.
+          if (auto refusal = EmitMoves(moves)) return refusal;
+          moves.clear();
+          Emit("RUNTEST 1 TCK");
+          continue;
         }
       } else if (at && !IsNext(*at, next) && !(IsStable(*at) && IsStable(next))) {
         return Refusal{"STATE: " + Name(next) + " cannot follow " + Name(*at) + " in a path"};
@@ -799,8 +834,47 @@ class Converter {
       moves.push_back(next);
       at = next;
     }
-    EmitStates(moves);
+    if (auto refusal = EmitMoves(moves)) return refusal;
     tap_ = path.back();
+    if (result_.summary.records == records_before_) {
+      why_dropped_ = "STATE RESET where the TAP already rests in Test-Logic-Reset";
+    }
+    return std::nullopt;
+  }
+
+  // A lone stable state named where the TAP rests: SVF's path table moves it
+  // all the same, so the converter writes that move in a form with one
+  // meaning (see EmitMoves).
+  std::optional<Refusal> StayStatement(Tap state) {
+    switch (state) {
+      case Tap::kIdle:
+        Emit("RUNTEST 1 TCK");
+        break;
+      case Tap::kDrPause:
+        EmitStates({Tap::kDrExit2, Tap::kDrUpdate, Tap::kDrSelect, Tap::kDrCapture, Tap::kDrExit1,
+                    Tap::kDrPause});
+        break;
+      case Tap::kIrPause:
+        EmitStates({Tap::kIrExit2, Tap::kIrUpdate, Tap::kDrSelect, Tap::kIrSelect, Tap::kIrCapture,
+                    Tap::kIrExit1, Tap::kIrPause});
+        break;
+      case Tap::kReset:
+        why_dropped_ = "STATE RESET where the TAP already rests in Test-Logic-Reset";
+        break;
+      case Tap::kDrSelect:
+      case Tap::kDrCapture:
+      case Tap::kDrShift:
+      case Tap::kDrExit1:
+      case Tap::kDrExit2:
+      case Tap::kDrUpdate:
+      case Tap::kIrSelect:
+      case Tap::kIrCapture:
+      case Tap::kIrShift:
+      case Tap::kIrExit1:
+      case Tap::kIrExit2:
+      case Tap::kIrUpdate:
+        return Refusal{"STATE must end in IRPAUSE, DRPAUSE, RESET or IDLE, not " + Name(state)};
+    }
     return std::nullopt;
   }
 
@@ -852,6 +926,8 @@ class Converter {
       if (!ParseDecimal(word(i + 1)) || word(i + 2) != "SEC")
         return Refusal{"RUNTEST: MAXIMUM needs a time in SEC"};
       ++result_.summary.maximum_ignored;
+      result_.dropped.push_back(
+          {line_, "MAXIMUM " + word(i + 1) + " SEC ignored: the wait keeps only its minimum"});
       i += 3;
     }
     if (word(i) == "ENDSTATE") {
@@ -893,23 +969,31 @@ class Converter {
     run_state_ = run;
     run_end_ = end;
 
-    MoveTo(run);
     if (run == Tap::kIdle) {
+      MoveTo(run);
       if (count > kMaxRunTestCount) split_ = true;
       for (std::uint64_t left = count; left > 0;) {
         const std::uint64_t now = std::min(left, kMaxRunTestCount);
         Emit("RUNTEST " + std::to_string(now) + " TCK");
         left -= now;
       }
-    } else if (count > 0) {
-      // The unit holds a Pause state for one TCK each time it is named there.
-      EmitStates(std::vector<Tap>(static_cast<std::size_t>(count), run));
+    } else {
+      // The path into the Pause state, then one more name of it for each
+      // clock held there, in the same record.
+      std::vector<Tap> moves;
+      if (tap_ != run) moves.push_back(run);
+      moves.resize(moves.size() + static_cast<std::size_t>(count), run);
+      if (auto refusal = EmitMoves(moves)) return refusal;
     }
     MoveTo(end);
+    if (result_.summary.records == records_before_) {
+      why_dropped_ = "RUNTEST of no clocks where the TAP already is";
+    }
     return std::nullopt;
   }
 
   std::optional<Refusal> Frequency(const std::vector<Token>& tokens) {
+    why_dropped_ = "FREQUENCY only turns later waits in SEC into clocks";
     if (tokens.size() == 1) {
       frequency_ = default_frequency_;
       return std::nullopt;
@@ -922,9 +1006,12 @@ class Converter {
     return std::nullopt;
   }
 
-  static std::optional<Refusal> Trst(const std::vector<Token>& tokens) {
+  std::optional<Refusal> Trst(const std::vector<Token>& tokens) {
     const std::string mode = tokens.size() == 2 && !tokens[1].vector ? tokens[1].text : "";
-    if (mode == "OFF" || mode == "Z" || mode == "ABSENT") return std::nullopt;
+    if (mode == "OFF" || mode == "Z" || mode == "ABSENT") {
+      why_dropped_ = "TRST " + mode + ": the unit drives no test reset line";
+      return std::nullopt;
+    }
     if (mode == "ON")
       return Refusal{"TRST ON asserts the test reset line, which the unit does not drive"};
     return Refusal{"TRST takes ON, OFF, Z or ABSENT"};
@@ -938,6 +1025,8 @@ class Converter {
   int line_ = 0;
   bool split_ = false;
   bool folded_ = false;
+  std::string why_dropped_;  // for a statement that writes no record
+  int records_before_ = 0;   // records written before the statement
 
   std::optional<Tap> tap_;  // unknown until a statement puts it somewhere
   Tap end_ir_ = Tap::kIdle;

@@ -44,6 +44,9 @@ struct Summary {
 struct Result {
   std::string effect;  // the Effect file; empty when there are problems
   std::vector<Problem> problems;
+  // Why each dropped statement makes no record, and each value the unit
+  // cannot keep (MAXIMUM), for --verbose; the summary only counts them.
+  std::vector<Problem> dropped;
   Summary summary;
 };
 

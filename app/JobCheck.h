@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "handlers/gestionnaire.h"
+#include "handlers/messages.h"
 
-inline constexpr const char* kNotFound = " File not found !!!";
 inline constexpr const char* kSyntaxError = "Syntax Error in script file line : ";
 
 // The run's timer: one step of the run, and one line read, per tick.

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "handlers/messages.h"
 #include "platform/tick.h"
 
 namespace {
@@ -16,9 +17,6 @@ constexpr TKeyword<Keyword> kKeywords[] = {
     {"T", Keyword::kT},           {"UV", Keyword::kUv},     {"OP", Keyword::kOp},
 };
 
-const std::string kWriteVersionError = "Error while writing version number !!!";
-const std::string kReadVersionError = "Error while reading version number !!!";
-const std::string kBadWaitTime = "Bad wait time !!!";
 // A version reply is this many characters.
 constexpr std::size_t kVersionLength = 4;
 

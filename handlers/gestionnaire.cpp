@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "handlers/messages.h"
 #include "hex/hex.h"
 #include "hex/hex_check.h"
 #include "platform/files.h"
@@ -193,7 +194,7 @@ void TGestionnaire::SpeedDown() {
 }
 
 std::string HexLineError(const std::string& name, std::int32_t line) {
-  return "Error in HEX file " + name + " line : " + std::to_string(line);
+  return kHexLineError + name + " line : " + std::to_string(line);
 }
 
 std::string LoadImageFile(const std::string& folder, const std::string& name, const HexArea& area,

@@ -30,6 +30,8 @@
 #include <utility>
 #include <vector>
 
+#include "handlers/messages.h"
+
 class TGestionnaire;
 
 // Every event carries the handler that fired it. An empty one is not called.
@@ -40,9 +42,6 @@ using TNotifyEvent = std::function<void(TGestionnaire* Sender)>;
 std::string Trim(std::string_view text);
 std::string TrimLeft(std::string_view text);
 
-// Messages and limits that every handler shares.
-inline constexpr const char* kInstructionUnknown = "Instruction unknown";
-inline constexpr const char* kTooManyRetries = "Too Many Transmission Error !!!";
 // Repeat requests answered per instruction; the next one ends it.
 inline constexpr std::int32_t kMaxRetries = 300;
 

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "handlers/messages.h"
 #include "hex/hex.h"
 #include "hex/hex_check.h"
 #include "platform/files.h"
@@ -85,10 +86,9 @@ std::string TProgBoot::LoadImage(std::string_view text, const std::string& folde
   // unit without an extended boot for nothing.
   const std::string problem = LoadImageFile(
       folder, std::string(text.substr(0, space)), HexArea{kBootFirst, kBootLast, "the boot"},
-      {folder + std::string(text) + " File not found !!!", "Boot File Empty !!!"}, upload.lines,
-      findings);
+      {folder + std::string(text) + kNotFound, kBootFileEmpty}, upload.lines, findings);
   if (!problem.empty()) return problem;
-  if (!given.empty() && !IsChecksumText(given)) return "Bad checksum value !!!";
+  if (!given.empty() && !IsChecksumText(given)) return kBadChecksumValue;
   return {};
 }
 
@@ -165,7 +165,7 @@ void TProgBoot::Step() {
         Consume(".");
         state_ = State::DeviceInfo;
       } else if (ReplyIs('X')) {
-        Error("Bad type of device !!!");
+        Error(kBadDeviceType);
         Consume("X");
       }
       break;
@@ -204,7 +204,7 @@ void TProgBoot::Step() {
         state_ = State::Upload;
       } else if (ReplyIs('X')) {
         Consume("X");
-        Error("Error while erasing !!!");
+        Error(kEraseError);
       }
       break;
     case State::Upload:
@@ -213,7 +213,7 @@ void TProgBoot::Step() {
           state_ = State::VerifySend;
           break;
         case TUploadReply::Refused:
-          Error("Error while writing!!!");
+          Error(kWriteError);
           Consume("X");
           break;
         case TUploadReply::None:
@@ -237,7 +237,7 @@ void TProgBoot::Step() {
         state_ = State::Done;
       } else if (ReplyIs('X')) {
         Consume("X");
-        Error("Checksum Error");
+        Error(kChecksumError);
       }
       break;
     case State::Done:

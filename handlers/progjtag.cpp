@@ -3,17 +3,11 @@
 #include <algorithm>
 #include <limits>
 
+#include "handlers/messages.h"
 #include "hex/hex.h"
 #include "platform/tick.h"
 
 namespace {
-
-const std::string kNotAllowed = "Update Not Allowed !!!";
-const std::string kNotFound = " File not found !!!";
-const std::string kEmptyFile = "Effect File Empty !!!";
-const std::string kReadError = "Error while reading Effect file !!!";
-const std::string kMalformedLine = "Error in Effect file line : ";
-const std::string kExecutionError = "Error while executing Effect file line : ";
 
 // The unit needs this long after "P" or "S" before the first record.
 constexpr std::uint32_t kAfterAnnounceMs = 1000;
@@ -122,13 +116,13 @@ TProgJtag::TEffectCheck TProgJtag::CheckEffectFile(const std::string& folder,
   }
   if (platform::FileSize(path) > static_cast<std::int64_t>(kMaxEffectFileBytes)) {
     check.findings.push_back({1, false, "file is larger than an Effect file can be (64 MiB)"});
-    check.problem = kMalformedLine + "1";
+    check.problem = std::string(kEffectFileLineError) + "1";
     return check;
   }
   platform::TextLineReader file;
   // It is there but cannot be opened (no permission, say): not a missing file.
   if (!file.Open(path)) {
-    check.problem = kReadError;
+    check.problem = kEffectReadError;
     return check;
   }
   std::string line;
@@ -138,7 +132,7 @@ TProgJtag::TEffectCheck TProgJtag::CheckEffectFile(const std::string& folder,
   constexpr std::size_t kMaxFindings = 1000;
   while (check.findings.size() < kMaxFindings && file.Next(line, kMaxEffectLineLength)) {
     if (check.lines == std::numeric_limits<std::int32_t>::max()) {
-      check.problem = kReadError;
+      check.problem = kEffectReadError;
       return check;
     }
     ++check.lines;
@@ -148,7 +142,7 @@ TProgJtag::TEffectCheck TProgJtag::CheckEffectFile(const std::string& folder,
         std::any_of(check.findings.begin() + static_cast<std::ptrdiff_t>(before),
                     check.findings.end(), [](const LineFinding& f) { return !f.warning; });
     if (refused) {
-      if (check.problem.empty()) check.problem = kMalformedLine + std::to_string(check.lines);
+      if (check.problem.empty()) check.problem = kEffectFileLineError + std::to_string(check.lines);
       if (check.converterHint.empty()) {
         if (const std::string sign = FullSvfSign(line); !sign.empty())
           check.converterHint = fileName + " looks like full SVF (line " +
@@ -169,9 +163,9 @@ TProgJtag::TEffectCheck TProgJtag::CheckEffectFile(const std::string& folder,
   }
   if (!check.problem.empty()) return check;
   if (file.Failed()) {
-    check.problem = kReadError;
+    check.problem = kEffectReadError;
   } else if (check.lines == 0) {
-    check.problem = kEmptyFile;
+    check.problem = kEffectFileEmpty;
   }
   check.bytes += 3 + kEffectEndRecord.size() + 3;  // "P" and the device, "."; the end record
   return check;
@@ -247,7 +241,7 @@ void TProgJtag::LoadEffectFile() {
   }
   // Played from its first line again; the file may have gone in between.
   if (!effectFile_.Open(FileFolder() + instruction_)) {
-    Error(kReadError);
+    Error(kEffectReadError);
     return;
   }
   Send((SlowLink() ? "S" : "P") + deviceDigit_);
@@ -262,7 +256,7 @@ void TProgJtag::ReadNextRecord() {
   while (record.empty() && linesRead_ < lineCount_) {
     if (!effectFile_.Next(effectLine_)) {
       // A read error, or the file shrank since it was checked.
-      Error(kReadError);
+      Error(kEffectReadError);
       return;
     }
     record = ParseEffectLine(effectLine_, fields_);
@@ -272,7 +266,7 @@ void TProgJtag::ReadNextRecord() {
     SendLine(std::string(kEffectEndRecord));
     state_ = TState::EndAck;
   } else if (record == kEffectLineError) {
-    Error(kMalformedLine + std::to_string(linesRead_));
+    Error(kEffectFileLineError + std::to_string(linesRead_));
   } else {
     SendLine(record);
     state_ = TState::Play;
@@ -294,7 +288,7 @@ void TProgJtag::Play() {
     ReadNextRecord();
   } else if (r == "X") {
     ClearBufIn();
-    Error(kExecutionError + std::to_string(linesRead_));
+    Error(kEffectExecutionError + std::to_string(linesRead_));
   } else if (r == "R") {
     ClearBufIn();
     if (!CountRetry()) return;
@@ -319,7 +313,7 @@ void TProgJtag::CheckCapturedData() {
   }
   // The unit's next "." ends the record either way.
   fields_.ShiftType = 0;
-  if (data != fields_.TdoText) Error(kExecutionError + std::to_string(linesRead_));
+  if (data != fields_.TdoText) Error(kEffectExecutionError + std::to_string(linesRead_));
 }
 
 void TProgJtag::Step() {

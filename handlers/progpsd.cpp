@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "handlers/messages.h"
 #include "hex/hex.h"
 #include "hex/hex_check.h"
 #include "platform/files.h"
@@ -74,8 +75,7 @@ std::string TProgPsd::LoadImage(const std::string& fileName, const std::string& 
   // nothing.
   const HexArea area = bank == 0 ? HexArea{0x0000, 0x7FFF, "bank 0"}
                                  : HexArea{0x8000, 0xFFFF, "bank " + std::to_string(bank)};
-  return LoadImageFile(folder, fileName, area,
-                       {folder + fileName + " File not found !!!", "Keyb File Empty !!!"},
+  return LoadImageFile(folder, fileName, area, {folder + fileName + kNotFound, kKeybFileEmpty},
                        upload.lines, findings);
 }
 
@@ -116,7 +116,7 @@ TLinePlan TProgPsd::Plan(std::string_view instruction, const std::string& folder
 
 void TProgPsd::Load() {
   if (!UpdateAllowed()) {
-    Error("Update Not Allowed !!!");
+    Error(kNotAllowed);
     // Not a parked failure: the next step finishes the instruction.
     state_ = State::Done;
     return;
@@ -159,7 +159,7 @@ void TProgPsd::Step() {
         StartUpload(upload_);
         state_ = State::Upload;
       } else if (ReplyIs('X')) {
-        Refuse("Error while erasing !!!");
+        Refuse(kEraseError);
       }
       break;
     case State::Upload:
@@ -168,7 +168,7 @@ void TProgPsd::Step() {
           state_ = State::VerifySend;
           break;
         case TUploadReply::Refused:
-          Refuse("Error while writing!!!");
+          Refuse(kWriteError);
           break;
         case TUploadReply::None:
         case TUploadReply::Sent:
@@ -188,7 +188,7 @@ void TProgPsd::Step() {
         ClearBufIn();
         state_ = State::Done;
       } else if (ReplyIs('X')) {
-        Refuse("Checksum Error");
+        Refuse(kChecksumError);
       } else if (ReplyIs('R')) {
         Consume("R");
         state_ = State::VerifySend;

@@ -34,14 +34,15 @@ std::string PlanText(const TJobLine& line) {
 }  // namespace
 
 int RunCheck(const CliOptions& options) {
-  const std::string script = options.readId ? "readid.ini" : StartScriptPath(options.script);
+  const std::string script =
+      options.readId ? "readid.ini" : platform::AbsolutePath(StartScriptPath(options.script));
   std::vector<std::string> lines;
   if (platform::ReadTextLines(script, lines) != platform::ReadStatus::kOk) {
     std::fprintf(stderr, "%s:0: %s%s\n", script.c_str(), script.c_str(), kNotFound);
     return 1;
   }
   TJobSettings settings;
-  settings.folder = options.files ? *options.files : platform::ProgramFolder();
+  settings.folder = options.files ? *options.files : platform::FolderOf(script);
   settings.slow = options.slow;
   TCompSelDlg selection;
   ApplySkips(options, selection);

@@ -252,8 +252,12 @@ bool WaitForIdle(const Program& program) {
 
 // START, then the status display until the run has completed. True when it
 // did; `title` gets the title with the unit's identity if it ever showed one.
-bool RunToCompletion(const Program& program, std::string& title) {
-  Click(program.Control(IDC_START));
+bool RunToCompletion(const Program& program, std::string& title, bool byEnter = false) {
+  if (byEnter) {
+    PostMessageA(program.Control(IDC_START), WM_KEYDOWN, VK_RETURN, 0);
+  } else {
+    Click(program.Control(IDC_START));
+  }
   Check(WaitFor([&] { return Text(program.Control(IDC_START)) == "STOP"; }, kAppear),
         "START reads STOP while the script runs");
   const bool completed = WaitFor(
@@ -366,8 +370,28 @@ int Run(const std::string& path, const std::string& shot) {
   if (!shot.empty())
     Check(SaveScreenshot(window, shot), "screenshot of the idle window in " + shot);
 
+  // The keyboard: Tab goes round the display and the three buttons and back
+  // to START, where Enter starts the run.
+  const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  const auto focused = [&] {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+  };
+  Check(WaitFor([&] { return focused() == program.Control(IDC_START); }, kAppear),
+        "START has the focus");
+  std::string round;
+  for (int i = 0; i < 4; ++i) {
+    const HWND from = focused();
+    PostMessageA(from, WM_KEYDOWN, VK_TAB, 0);
+    WaitFor([&] { return focused() != from; }, kAppear);
+    const HWND now = focused();
+    round += " " + (now == program.Control(IDC_MEMO_STATUS) ? std::string("display") : Text(now));
+  }
+  Check(round == " Quit display Read Id START", "Tab from START goes to" + round);
+
   std::string title;
-  if (!RunToCompletion(program, title)) return 1;
+  if (!RunToCompletion(program, title, true)) return 1;
   Check(title == std::string(kProgramName) + "  (Device Id : A470)",
         "title \"" + title + "\" once the unit has answered");
   Check(WaitFor([&] { return Text(program.Control(IDC_START)) == "START"; }, kAppear),

@@ -24,14 +24,8 @@ class FakeLink : public TLinkPort {
     text.swap(incoming);
     return text;
   }
-  void SetFastSpeed() override {
-    speedChanges.push_back("fast");
-    slow = false;
-  }
-  void SetSlowSpeed() override {
-    speedChanges.push_back("slow");
-    slow = true;
-  }
+  void SetFastSpeed() override { speedChanges.push_back("fast"); }
+  void SetSlowSpeed() override { speedChanges.push_back("slow"); }
 
   int selectedPort = 0;
   bool isOpen = false;
@@ -40,7 +34,6 @@ class FakeLink : public TLinkPort {
   std::deque<std::string> arriving;   // replies on their way, one piece each
   std::string incoming;               // the link's pending incoming text
   std::vector<std::string> speedChanges;
-  bool slow = false;  // at 19200 baud the unit's 57600 replies arrive garbled
 };
 
 // Answers like a unit that accepts everything it is sent.

@@ -70,11 +70,6 @@ class RunLoop : public ::testing::Test {
     if (link_->isOpen && !link_->arriving.empty() && link_->incoming.empty()) {
       link_->incoming = link_->arriving.front();
       link_->arriving.pop_front();
-      // Bytes at the wrong speed arrive with their top bit set.
-      if (link_->slow) {
-        for (char& c : link_->incoming)
-          c = static_cast<char>(c | 0x80);
-      }
       link_->OnIncoming();
     }
   }
@@ -325,25 +320,6 @@ TEST_F(RunLoop, FilesAreLookedUpBesideTheScriptGivenAtStartUp) {
   RunToEnd();
   EXPECT_EQ(errorBoxes_, (Lines{(job / "boot.hex").string() + " File not found !!!"}));
   EXPECT_TRUE(Sent().empty());  // the job check stops it before the port opens
-}
-
-TEST_F(RunLoop, RunAfterAStopAtTheSlowSpeedStartsAtTheFastOne) {
-  Make("prompt a\n");
-  main_->SlowClick();
-  Tick();
-  main_->StartClick();
-  RunUntil([this] { return main_->RunState == TRunState::Execute; });
-  // A run stopped during a slow transfer leaves the line at 19200.
-  link_->SetSlowSpeed();
-  main_->StartClick();  // STOP
-  Tick();
-  // The unit is started again with ENTER held and calls anew.
-  link_->outgoing.clear();
-  link_->arriving.clear();
-  answered_ = 0;
-  main_->StartClick();
-  RunUntil([this] { return main_->Record.Result != "stopped" && !main_->Record.Result.empty(); });
-  EXPECT_EQ(main_->Record.Result, "completed");
 }
 
 TEST_F(RunLoop, RepliesInPiecesAreJoinedBeforeTheHandlerLooksAtThem) {

@@ -250,11 +250,6 @@ std::string AddKeyFile(const std::string& path, TTrustedKeys& trusted) {
   return {};
 }
 
-std::string FolderOf(const std::string& path) {
-  const fs::path parent = fs::path(path).parent_path();
-  return parent.empty() ? std::string(".") : parent.string();
-}
-
 // Whether two paths name one folder. The file system's own answer first (it
 // sees links); where it has none to give, as for folders under Windows'
 // runtime, the absolute paths as written, compared as the system compares
@@ -561,7 +556,7 @@ TJobFiles CheckJobFiles(const std::string& folder, const std::string& script,
   std::vector<std::string> names;
   const fs::path scriptPath(script);
   const std::string jobFolder = folder.empty() ? "." : folder;
-  if (SameFolder(FolderOf(script), jobFolder)) {
+  if (SameFolder(platform::FolderOf(script), jobFolder)) {
     names.push_back(scriptPath.filename().string());
   } else {
     const std::string name = scriptPath.filename().string();

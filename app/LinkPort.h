@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+// Port numbers a run may select: COM1 to COM255, as Windows numbers them.
+inline constexpr int kMaxPortNumber = 255;
+
 // How long `bytes` take on the line at `baud`: a start bit, 8 data bits and
 // a stop bit each, without gaps.
 inline double WireMs(std::uint64_t bytes, std::uint32_t baud) {

@@ -5,8 +5,11 @@
 #include <utility>
 
 #include "link/ComThread.h"
+#include "link/SerialPorts.h"
 
 namespace {
+
+static_assert(kMaxPortNumber == kMaxComPortNumber, "a run selects every port the link reaches");
 
 class TSerialLink final : public TLinkPort {
  public:
@@ -90,4 +93,11 @@ std::unique_ptr<TLinkPort> MakeSerialLink(
     std::function<void(const std::string&, const std::string&)> onOpenError,
     std::optional<std::string> device) {
   return std::make_unique<TSerialLink>(handover, std::move(onOpenError), std::move(device));
+}
+
+std::vector<TPresentPort> PresentPorts() {
+  std::vector<TPresentPort> ports;
+  for (const TSerialPortInfo& port : ListSerialPorts())
+    ports.push_back({port.number, port.name, port.path});
+  return ports;
 }

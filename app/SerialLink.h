@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/LinkPort.h"
 
@@ -21,3 +22,14 @@ std::unique_ptr<TLinkPort> MakeSerialLink(
     platform::MainThreadHandover& handover,
     std::function<void(const std::string&, const std::string&)> onOpenError,
     std::optional<std::string> device);
+
+// A serial port present on this machine: `number` is what a run selects (0
+// when no number reaches it, only `path`), `name` what the system calls it
+// (may be empty).
+struct TPresentPort {
+  int number = 0;
+  std::string name;
+  std::string path;
+};
+// In number order, then the ports no number reaches, by name.
+std::vector<TPresentPort> PresentPorts();

@@ -50,6 +50,9 @@ std::string EscapeBytes(std::string_view bytes) {
 
 TMainFich::TMainFich(std::unique_ptr<TLinkPort> link, std::optional<std::string> scriptArgument)
     : link_(std::move(link)), scriptArgument_(std::move(scriptArgument)) {
+  // The job's files are looked up beside its script, so the script must keep
+  // meaning the file the user named even if the current folder changes.
+  if (scriptArgument_) scriptArgument_ = platform::AbsolutePath(*scriptArgument_);
   static const char* const kComNames[9] = {"Com11", "Com21", "Com31", "Com41", "Com51",
                                            "Com61", "Com71", "Com81", "Com91"};
   for (int i = 0; i < 9; ++i) {
@@ -139,6 +142,7 @@ void TMainFich::WireHandler(TGestionnaire& handler) {
 }
 
 void TMainFich::SetFileFolder(const std::string& folder) {
+  fileFolder_ = folder;
   for (TGestionnaire* h : handlers_)
     h->SetFileFolder(folder);
 }
@@ -257,8 +261,8 @@ void TMainFich::VersionSame(std::int32_t component) {
 
 // --- buttons, menus, timer, link ---
 
-int TMainFich::SelectedPort() const {
-  if (portOverride_ >= 1 && portOverride_ <= 16) return portOverride_;
+int TMainFich::CheckedPort() const {
+  if (portAboveMenu_ != 0) return portAboveMenu_;
   for (int i = 1; i < 9; ++i) {
     if (Com[i].Checked) return i + 1;
   }
@@ -372,6 +376,7 @@ void TMainFich::NoteProgress(TRunState before, std::uint32_t movesBefore) {
 }
 
 void TMainFich::ComClick(int port) {
+  portAboveMenu_ = port > 9 ? port : 0;
   for (int i = 0; i < 9; ++i)
     Com[i].Checked = (i == port - 1);
   Changed();
@@ -442,7 +447,10 @@ void TMainFich::RunStep() {
         ShowError(ScriptPath + kNotFound);
         break;
       }
-      link_->SelectComPort(SelectedPort());
+      // A job is a folder: its files lie beside its script, wherever that is.
+      for (TGestionnaire* h : handlers_)
+        h->SetFileFolder(fileFolder_.value_or(platform::FolderOf(ScriptPath)));
+      link_->SelectComPort(CheckedPort());
       Port1.Enabled = false;
       Program1.Enabled = false;
       Start.Caption = "STOP";
@@ -490,6 +498,9 @@ void TMainFich::RunStep() {
         break;
       }
       RunState = TRunState::LetLinkOpen;
+      // The unit starts every run at 57600 baud; a run stopped during a slow
+      // transfer must not leave the next one listening at 19200.
+      link_->SetFastSpeed();
       if (!link_->SetLinkOpen(true)) ShowError(link_->OpenErrorText());
       break;
     }

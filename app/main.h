@@ -124,7 +124,8 @@ class TMainFich {
   void Timer1Timer();
   void LinkDataArrived();
   void LineLost(const std::string& reason);
-  void ComClick(int port);  // Com11Click .. Com91Click for port 1 .. 9
+  // Com11Click .. Com91Click for port 1 .. 9; a port above 9 unchecks them all.
+  void ComClick(int port);
   void MAutoClick();
   void MManualClick();
   void FastClick();
@@ -147,10 +148,11 @@ class TMainFich {
   // converted: the line that says what to run; empty otherwise.
   const std::string& ConverterHint() const;
 
-  // For front ends that offer more than the Port menu's nine ports: a port
-  // number from 1 to 16 used instead of the menu's; 0 uses the menu.
-  void SetPortOverride(int port) { portOverride_ = port; }
-  // Folder in which image and Effect files are looked up.
+  // The port the next run opens: Com 1 to Com 9 of the Port menu, or a port
+  // above them that a front end offers beside the menu (1 to 255).
+  int CheckedPort() const;
+  // Folder in which image and Effect files are looked up, for every run,
+  // instead of the folder of the script that runs.
   void SetFileFolder(const std::string& folder);
   // For front ends that must not wait for ever: a run that has not moved on
   // for this long (no handler or run state changed, no waiting handler took
@@ -218,7 +220,6 @@ class TMainFich {
   void WireHandler(TGestionnaire& handler);
   void Changed();
   void SkipComponent(int component, const char* reason);
-  int SelectedPort() const;
   void DispatchLine();
   void EndOfScript();
   void StepBusyHandlers();
@@ -239,8 +240,9 @@ class TMainFich {
 
   std::unique_ptr<TLinkPort> link_;
   std::optional<std::string> scriptArgument_;
-  int portOverride_ = 0;
-  bool stepping_ = false;  // a step, or the modal box inside one, is running
+  int portAboveMenu_ = 0;                  // the checked port when above Com 9
+  std::optional<std::string> fileFolder_;  // SetFileFolder's, for every run
+  bool stepping_ = false;                  // a step, or the modal box inside one, is running
   std::uint32_t lineStart_ = 0;
   std::uint32_t replyTimeoutS_ = 0;
   std::uint32_t lastMoved_ = 0;  // tick at the end of the last step that moved the run on

@@ -239,6 +239,11 @@ class TCommPortDriver {
   std::atomic<bool> timerRunning_ = false;
 };
 
+// Port numbers a user may give: Windows numbers its serial ports up to COM255,
+// beyond the sixteen that TComPortNumber names, and a USB adapter on a service
+// laptop is often COM10 or higher.
+inline constexpr int kMaxComPortNumber = 255;
+
 // The device a port number (1 for COM1) opens on this system: on Windows
 // "\\.\COMn"; elsewhere the device named by the environment variable
 // QSR470_COM<n> when it is set, else /dev/ttyS<n-1>. The gang names its

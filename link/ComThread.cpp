@@ -15,7 +15,7 @@ struct LinkState {
   // Signalled on every change the thread may be waiting for.
   std::condition_variable changed;
 
-  TComPortNumber port = pnCOM1;
+  int port = 1;
   std::string device;
   bool open = false;
   std::string outgoing;
@@ -67,7 +67,7 @@ void StoreIncoming(std::string text) {
 void InitLinkState() {
   LinkState& s = State();
   std::lock_guard guard(s.lock);
-  s.port = pnCOM1;
+  s.port = 1;
   s.device.clear();
   s.open = false;
   s.outgoing.clear();
@@ -77,7 +77,7 @@ void InitLinkState() {
 void SelectComPort(int n) {
   LinkState& s = State();
   std::lock_guard guard(s.lock);
-  s.port = n >= 1 && n <= 16 ? static_cast<TComPortNumber>(n - 1) : pnCOM1;
+  s.port = n >= 1 && n <= kMaxComPortNumber ? n : 1;
 }
 
 void SelectComDevice(std::string path) {
@@ -86,7 +86,7 @@ void SelectComDevice(std::string path) {
   s.device = std::move(path);
 }
 
-TComPortNumber LinkComPort() {
+int LinkComPort() {
   LinkState& s = State();
   std::lock_guard guard(s.lock);
   return s.port;
@@ -223,10 +223,18 @@ void ComThread::OpenSelectedPort() {
   std::uint64_t clearsBefore = 0;
   {
     std::lock_guard guard(s.lock);
-    driver_->SetComPort(s.port);
-    driver_->SetDevicePath(s.device);
+    if (s.port <= pnCOM16 + 1) {
+      driver_->SetComPort(static_cast<TComPortNumber>(s.port - 1));
+      driver_->SetDevicePath(s.device);
+    } else {
+      driver_->SetDevicePath(s.device.empty() ? PortDeviceName(s.port) : s.device);
+    }
     clearsBefore = s.clears;
   }
+  // A run asks for its speed before it sets the open flag; taking the request
+  // here, rather than on the next cycle, keeps the port from opening at the
+  // speed a stopped run left and the unit's call signs from arriving garbled.
+  ApplyRequestedSpeed();
   if (driver_->OpenPort()) return;
 
   const std::string detail = driver_->LastError();

@@ -34,12 +34,13 @@ class MainThreadHandover;
 // Puts every item back to its initial value: COM1, no device path, open flag
 // clear, nothing pending either way. ComThread's constructor calls it.
 void InitLinkState();
-// n = 1..16 selects COM1..COM16; any other n selects COM1.
+// n = 1..kMaxComPortNumber selects COMn; any other n selects COM1. Ports
+// beyond TComPortNumber's sixteen are opened by their device name.
 void SelectComPort(int n);
 // A device to open instead of the selected port number (the command line's
 // --device); an empty path goes back to the port number.
 void SelectComDevice(std::string path);
-TComPortNumber LinkComPort();
+int LinkComPort();  // 1 for COM1
 std::string LinkComDevice();
 // The thread sees the flag only when it looks: a clear followed by a set
 // before its next cycle leaves the port as it was.

@@ -16,6 +16,19 @@ std::string ProgramFolder();
 // The separator ProgramFolder() ends with on this platform.
 char PathSeparator();
 
+// The current folder, ending with a separator ("" when the system cannot
+// say, so a name appended to it is still looked up there).
+std::string CurrentFolder();
+
+// `path` as the current folder makes it: a relative path is resolved against
+// the current folder now; an absolute one comes back as it is.
+std::string AbsolutePath(const std::string& path);
+
+// The folder that holds `path`, ending with a separator: what comes before
+// the last separator (either kind on Windows), or the current folder for a
+// bare name.
+std::string FolderOf(const std::string& path);
+
 // The calendar time in UTC: the C library's thread-safe call has a different
 // name on each system.
 std::tm UtcCalendarTime(std::time_t time);

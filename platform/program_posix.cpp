@@ -22,6 +22,24 @@ std::string ProgramFolder() {
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
+std::string CurrentFolder() {
+  char buf[PATH_MAX];
+  if (::getcwd(buf, sizeof buf) == nullptr) return "";
+  std::string folder(buf);
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty() || path.front() == '/') return path;
+  return CurrentFolder() + path;
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? CurrentFolder() : path.substr(0, slash + 1);
+}
+
 std::tm UtcCalendarTime(std::time_t time) {
   // A time the call cannot convert leaves the zeroed calendar time, which a
   // report shows as an obviously wrong date rather than failing the run.

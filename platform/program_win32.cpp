@@ -22,6 +22,30 @@ std::string ProgramFolder() {
   return sep == std::string::npos ? std::string(".\\") : path.substr(0, sep + 1);
 }
 
+std::string CurrentFolder() {
+  char buf[MAX_PATH + 1];
+  const DWORD n = GetCurrentDirectoryA(sizeof buf, buf);
+  if (n == 0 || n >= sizeof buf) return "";
+  std::string folder(buf, n);
+  if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
+  return folder;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty()) return path;
+  // The system resolves drive-relative forms ("C:job\script.ini", "\job")
+  // as well as plain relative ones.
+  char buf[MAX_PATH + 1];
+  const DWORD n = GetFullPathNameA(path.c_str(), sizeof buf, buf, nullptr);
+  if (n == 0 || n >= sizeof buf) return path;
+  return std::string(buf, n);
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto sep = path.find_last_of("\\/:");
+  return sep == std::string::npos ? CurrentFolder() : path.substr(0, sep + 1);
+}
+
 std::tm UtcCalendarTime(std::time_t time) {
   // A time the call cannot convert leaves the zeroed calendar time, which a
   // report shows as an obviously wrong date rather than failing the run.

@@ -34,7 +34,8 @@ std::string PlanText(const TJobLine& line) {
 }  // namespace
 
 int RunCheck(const CliOptions& options) {
-  const std::string script = options.readId ? "readid.ini" : StartScriptPath(options.script);
+  const std::string script =
+      options.readId ? "readid.ini" : platform::AbsolutePath(StartScriptPath(options.script));
   std::vector<std::string> lines;
   if (ScriptTooLarge(script)) {
     std::fprintf(stderr, "%s\n", FindingText(ScriptTooLargeFinding(script)).c_str());
@@ -46,7 +47,7 @@ int RunCheck(const CliOptions& options) {
   }
   TJobSettings settings;
   settings.script = script;
-  settings.folder = options.files ? *options.files : platform::ProgramFolder();
+  settings.folder = options.files ? *options.files : platform::FolderOf(script);
   settings.slow = options.slow;
   TCompSelDlg selection;
   ApplySkips(options, selection);

@@ -49,7 +49,7 @@ std::string SlowAdapterHint(double latencyMs, std::size_t exchanges) {
   return text;
 }
 
-void AdapterLatencyCheck::AfterStep(TMainFich& main, const std::string& fileFolder,
+void AdapterLatencyCheck::AfterStep(TMainFich& main,
                                     const std::function<void(const std::string&)>& say) {
   if (checked_ || main.Record.Lines.empty()) return;
   const TLineRecord& sync = main.Record.Lines.front();
@@ -59,9 +59,7 @@ void AdapterLatencyCheck::AfterStep(TMainFich& main, const std::string& fileFold
   // so far belongs to it.
   median_ = MedianOf(main.Link().ReplyLatenciesMs());
   if (!median_ || *median_ <= kSlowAdapterMs || sync.Outcome != "done") return;
-  TJobSettings settings;
-  settings.folder = fileFolder;
-  say(SlowAdapterHint(*median_, EstimateExchanges(CheckJob(main.Script, settings))));
+  say(SlowAdapterHint(*median_, EstimateExchanges(CheckJob(main.Script, main.JobSettings()))));
 }
 
 std::string PermissionHint::AfterOpenError(const std::string& detail) {

@@ -32,8 +32,7 @@ std::string SlowAdapterHint(double latencyMs, std::size_t exchanges);
 // of its replies and, when the adapter holds replies back, says so once.
 class AdapterLatencyCheck {
  public:
-  void AfterStep(TMainFich& main, const std::string& fileFolder,
-                 const std::function<void(const std::string&)>& say);
+  void AfterStep(TMainFich& main, const std::function<void(const std::string&)>& say);
   // The median latency of the synchronisation's replies, once measured.
   std::optional<double> MedianMs() const { return median_; }
 

@@ -121,11 +121,7 @@ int Run(const CliOptions& options) {
   // Takes the status lines (through statusOut) and replaces the bars above.
   if (options.progressJson) json = std::make_unique<ProgressJson>(main, stdout);
 
-  if (options.port <= 9) {
-    main.ComClick(options.port);
-  } else {
-    main.SetPortOverride(options.port);
-  }
+  main.ComClick(options.port);
   if (options.autoMode) main.MAutoClick();
   ApplySkips(options, main.CompSel);
   if (options.slow) main.SlowClick();
@@ -149,7 +145,6 @@ int Run(const CliOptions& options) {
   }
 
   AdapterLatencyCheck adapterLatency;
-  const std::string fileFolder = options.files.value_or(platform::ProgramFolder());
   const auto interval = std::chrono::milliseconds(main.Timer1.Interval);
   auto nextTick = Clock::now() + interval;
   while (!closed) {
@@ -164,7 +159,7 @@ int Run(const CliOptions& options) {
       exitCode = kExitInterrupted;
       break;
     }
-    adapterLatency.AfterStep(main, fileFolder, errorOut);
+    adapterLatency.AfterStep(main, errorOut);
     if (Clock::now() >= nextTick) {
       // The timer is paused while a step runs, so the next tick comes one
       // interval after this one has ended.
@@ -197,6 +192,16 @@ int Run(const CliOptions& options) {
   return exitCode;
 }
 
+// One line per port: what --port takes ("-" when no number reaches it,
+// then --device takes the path), the system's name, the device.
+int ListPorts() {
+  for (const TPresentPort& port : PresentPorts()) {
+    const std::string number = port.number > 0 ? std::to_string(port.number) : "-";
+    std::printf("%s\t%s\t%s\n", number.c_str(), port.name.c_str(), port.path.c_str());
+  }
+  return std::fflush(stdout) == 0 ? kExitCompleted : kExitError;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -215,6 +220,7 @@ int main(int argc, char** argv) {
     std::cout << "qsr470-update " << ReadVersionString() << "\n";
     return 0;
   }
+  if (options->listPorts) return ListPorts();
   if (options->check) return RunCheck(*options);
   // A path that is there and can never be a serial port will not become
   // one by waiting; one that is not there yet may be an adapter to come.

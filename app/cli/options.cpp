@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "app/CompDlg.h"
+#include "app/LinkPort.h"
 #include "platform/files.h"
 
 const char* const kCliUsage =
@@ -10,12 +11,13 @@ const char* const kCliUsage =
     "  SCRIPT              script to run (default: script.ini in the program's folder)\n"
     "  --readid            run readid.ini from the current directory instead\n"
     "  --device PATH       serial device to open (overrides --port)\n"
-    "  --port N            port number 1..16 (default 1)\n"
+    "  --port N            port number 1..255 (default 1)\n"
+    "  --list-ports        print the serial ports present, with their names, and exit\n"
     "  --mode auto|manual  default manual\n"
     "  --speed fast|slow   default fast\n"
     "  --skip keyb|prom1|prom2   deselect a component in manual mode (repeatable)\n"
     "  --files DIR         folder where image and Effect files are looked up\n"
-    "                      (default: the program's folder)\n"
+    "                      (default: the folder of the script that runs)\n"
     "  --trusted-key FILE  a minisign public key whose signature a job must carry\n"
     "                      (repeatable; adds to the installed keys)\n"
     "  --report FILE       write a JSON record of the run to FILE\n"
@@ -57,6 +59,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       o.help = true;
     } else if (a == "--version") {
       o.version = true;
+    } else if (a == "--list-ports") {
+      o.listPorts = true;
     } else if (a == "--readid") {
       o.readId = true;
     } else if (a == "--device") {
@@ -68,8 +72,9 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
       o.device = v;
     } else if (a == "--port") {
       if (!value(v)) return std::nullopt;
-      if (!ParseNumber(v, 1, 16, o.port)) {
-        error = "--port takes a number from 1 to 16, not '" + v + "'";
+      if (!ParseNumber(v, 1, kMaxPortNumber, o.port)) {
+        error = "--port takes a number from 1 to " + std::to_string(kMaxPortNumber) + ", not '" +
+                v + "'";
         return std::nullopt;
       }
     } else if (a == "--mode") {

@@ -10,6 +10,7 @@ struct CliOptions {
   bool readId = false;
   std::optional<std::string> device;
   int port = 1;
+  bool listPorts = false;  // print the serial ports present and exit
   bool autoMode = false;
   bool slow = false;
   std::vector<std::string> skip;     // --skip names, each a box of the selection dialog

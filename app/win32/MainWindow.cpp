@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "app/About.h"
 #include "app/win32/Dialogs.h"
 #include "app/win32/resource.h"
@@ -25,6 +27,7 @@ enum : int {
   kQuit = IDC_QUIT
 };
 constexpr UINT kFirstCom = IDM_COM1;
+constexpr int kMenuPorts = 9;  // Com 1 .. Com 9, always in the Port menu
 enum : UINT {
   kAuto = IDM_AUTO,
   kManual = IDM_MANUAL,
@@ -146,6 +149,7 @@ HMENU MainWindow::BuildMenu() {
   const HMENU menuBar = CreateMenu();
   for (const Menu& menu : menus_) {
     const HMENU popup = CreatePopupMenu();
+    if (menu.state == &main_.Port1) portMenu_ = popup;
     for (const MenuItem& item : menu.items) {
       AppendMenuA(popup, MF_STRING, item.id, item.state->Caption.c_str());
       // Every item of a menu belongs to one radio group.
@@ -157,7 +161,42 @@ HMENU MainWindow::BuildMenu() {
     }
     AppendMenuA(menuBar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), menu.state->Caption.c_str());
   }
+  present_ = PresentPorts();
+  RebuildPortItems();
   return menuBar;
+}
+
+void MainWindow::RebuildPortItems() {
+  while (GetMenuItemCount(portMenu_) > kMenuPorts)
+    DeleteMenu(portMenu_, kMenuPorts, MF_BYPOSITION);
+  const int checked = main_.CheckedPort();
+  portItemsFor_ = checked;
+  std::vector<std::pair<int, std::string>> items;
+  for (const TPresentPort& port : present_) {
+    if (port.number <= kMenuPorts) continue;
+    // Three blanks set the device's name apart from the port's caption.
+    items.emplace_back(port.number, port.name.empty() ? "" : "   " + port.name);
+  }
+  const bool checkedPresent = std::any_of(items.begin(), items.end(),
+                                          [&](const auto& item) { return item.first == checked; });
+  // The technician's choice stands until changed, even if the adapter is out.
+  if (checked > kMenuPorts && !checkedPresent) {
+    items.emplace_back(checked, " (not present)");
+    std::sort(items.begin(), items.end());
+  }
+  if (items.empty()) return;
+  AppendMenuA(portMenu_, MF_SEPARATOR, 0, nullptr);
+  for (const auto& [number, detail] : items) {
+    const UINT id = IDM_PORT_BASE + static_cast<UINT>(number);
+    const std::string caption = "Com " + std::to_string(number) + detail;
+    AppendMenuA(portMenu_, MF_STRING | (number == checked ? MF_CHECKED : MF_UNCHECKED), id,
+                caption.c_str());
+    MENUITEMINFOA info{};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_FTYPE;
+    info.fType = MFT_STRING | MFT_RADIOCHECK;
+    SetMenuItemInfoA(portMenu_, id, FALSE, &info);
+  }
 }
 
 void MainWindow::CreateControls() {
@@ -210,6 +249,14 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
       if (wParam == kTimerId) Tick();
       return 0;
+    case WM_INITMENUPOPUP:
+      // An adapter plugged in since the last look shows up as the menu opens.
+      if (reinterpret_cast<HMENU>(wParam) == portMenu_) {
+        present_ = PresentPorts();
+        RebuildPortItems();
+        return 0;
+      }
+      break;
     case WM_PAINT: {
       PAINTSTRUCT paint;
       BeginPaint(window, &paint);
@@ -269,6 +316,10 @@ void MainWindow::Command(WPARAM wParam, LPARAM lParam) {
     return;
   }
   if (HIWORD(wParam) != 0) return;  // accelerators: there are none
+  if (id > IDM_PORT_BASE + kMenuPorts && id <= IDM_PORT_BASE + kMaxPortNumber) {
+    main_.ComClick(id - IDM_PORT_BASE);
+    return;
+  }
   for (Menu& menu : menus_) {
     for (MenuItem& item : menu.items) {
       if (static_cast<int>(item.id) == id) {
@@ -336,6 +387,47 @@ void MainWindow::Render() {
     }
   }
   if (barChanged) DrawMenuBar(window_);
+  if (portItemsFor_ != main_.CheckedPort()) RebuildPortItems();
+}
+
+bool MainWindow::HandleKey(const MSG& message) {
+  if (window_ == nullptr || message.message != WM_KEYDOWN ||
+      (message.hwnd != window_ && IsChild(window_, message.hwnd) == FALSE)) {
+    return false;
+  }
+  if (message.wParam == VK_TAB) {
+    MoveFocus(GetKeyState(VK_SHIFT) < 0);
+    return true;
+  }
+  if (message.wParam == VK_RETURN) {
+    const HWND focus = GetFocus();
+    for (const Button& button : buttons_) {
+      if (button.window == focus) {
+        SendMessageA(focus, BM_CLICK, 0, 0);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+void MainWindow::MoveFocus(bool backwards) {
+  // The multi-line status display would keep Tab for itself; the window
+  // moves the focus on, round its buttons and the display and back.
+  std::vector<HWND> stops{memo_};
+  for (const Button& button : buttons_) {
+    if (IsWindowVisible(button.window) && IsWindowEnabled(button.window)) {
+      stops.push_back(button.window);
+    }
+  }
+  const auto here = std::find(stops.begin(), stops.end(), GetFocus());
+  const std::size_t count = stops.size();
+  std::size_t next = 0;
+  if (here != stops.end()) {
+    const auto index = static_cast<std::size_t>(here - stops.begin());
+    next = backwards ? (index + count - 1) % count : (index + 1) % count;
+  }
+  SetFocus(stops[next]);
 }
 
 void MainWindow::RenderTitle() {

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/SerialLink.h"
 #include "app/main.h"
 #include "app/win32/GdiHandles.h"
 
@@ -38,6 +39,10 @@ class MainWindow {
   bool Create(int showCommand);
   // nullptr once the window is gone.
   HWND Handle() const { return window_; }
+  // The window's own keys, before the message loop translates them: Tab and
+  // Shift+Tab move round the buttons and the status display, Enter presses
+  // the focused button. True when `message` was one of them.
+  bool HandleKey(const MSG& message);
 
  private:
   template <typename T>
@@ -85,6 +90,10 @@ class MainWindow {
   void Render();
   void RenderTitle();
   void RenderMemo();
+  // The Port menu's items after Com 9: one per port present above it, and
+  // the checked port should it have gone.
+  void RebuildPortItems();
+  void MoveFocus(bool backwards);
 
   TMainFich& main_;
   platform::MainThreadHandover& handover_;
@@ -100,4 +109,7 @@ class MainWindow {
   std::vector<Menu> menus_;
   std::optional<std::string> title_;
   std::size_t memoLines_ = 0;
+  HMENU portMenu_ = nullptr;
+  std::vector<TPresentPort> present_;  // as last looked up
+  std::optional<int> portItemsFor_;    // the checked port the items show
 };

@@ -16,13 +16,14 @@
 
 namespace {
 
-int RunMessageLoop(const MainWindow& window) {
+int RunMessageLoop(MainWindow& window) {
   MSG message;
   for (;;) {
     const BOOL got = GetMessageA(&message, nullptr, 0, 0);
     if (got == 0) return static_cast<int>(message.wParam);
     if (got == -1) return 1;
-    // Tab and the arrow keys move between the window's buttons.
+    if (window.HandleKey(message)) continue;
+    // The arrow keys move between the window's buttons.
     if (window.Handle() != nullptr && IsDialogMessageA(window.Handle(), &message)) continue;
     TranslateMessage(&message);
     DispatchMessageA(&message);

@@ -13,8 +13,10 @@
 #define IDC_START 104
 #define IDC_QUIT 105
 
-// Menu commands: Com 1 .. Com 9 are IDM_COM1 .. IDM_COM1 + 8.
+// Menu commands: Com 1 .. Com 9 are IDM_COM1 .. IDM_COM1 + 8; a port above
+// them, COMn with n from 10 to 255, is IDM_PORT_BASE + n.
 #define IDM_COM1 1001
+#define IDM_PORT_BASE 2000
 #define IDM_AUTO 1101
 #define IDM_MANUAL 1102
 #define IDM_FAST 1201

@@ -46,7 +46,7 @@ TEST(CliOptions, TakesEveryOption) {
 
 TEST(CliOptions, RefusesBadUsageWithAReason) {
   const std::vector<std::vector<std::string>> bad = {
-      {"--port", "0"},       {"--port", "17"},
+      {"--port", "0"},       {"--port", "256"},
       {"--port", "3x"},      {"--port"},
       {"--mode", "Auto"},    {"--speed", "medium"},
       {"--skip", "prom3"},   {"--bogus"},

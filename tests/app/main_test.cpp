@@ -290,12 +290,36 @@ TEST_F(RunLoop, RunUsesTheSettingsChosenBeforeStart) {
   RunUntil([this] { return main_->RunState == TRunState::Execute; });
   EXPECT_EQ(link_->selectedPort, 7);
   EXPECT_TRUE(main_->ProgBoot->SlowLink());
-  main_->SetPortOverride(12);
+  main_->ComClick(212);  // a USB adapter's port, beyond the menu's nine
+  EXPECT_FALSE(main_->Com[6].Checked);
   main_->StartClick();  // STOP
   Tick();
   main_->StartClick();
   RunUntil([this] { return main_->RunState == TRunState::Execute; });
-  EXPECT_EQ(link_->selectedPort, 12);
+  EXPECT_EQ(link_->selectedPort, 212);
+  main_->StartClick();  // STOP
+  main_->ComClick(3);
+  EXPECT_EQ(main_->CheckedPort(), 3);
+}
+
+// A job is a folder anywhere: a script given by a relative path is the file
+// of that name in the folder current at start-up, and its files are looked
+// up beside it, whatever the current folder is later.
+TEST_F(RunLoop, FilesAreLookedUpBesideTheScriptGivenAtStartUp) {
+  const fs::path job = dir_ / "job 1";
+  fs::create_directories(job);
+  std::ofstream(job / "script.ini") << "PB boot.hex\n";
+  const fs::path before = fs::current_path();
+  fs::current_path(dir_);
+  auto link = std::make_unique<FakeLink>();
+  link_ = link.get();
+  main_ = std::make_unique<TMainFich>(std::move(link), "job 1/script.ini");
+  main_->OnErrorBox = [this](const std::string& text) { errorBoxes_.push_back(text); };
+  main_->OnClose = [this] { closed_ = true; };
+  fs::current_path(before);
+  RunToEnd();
+  EXPECT_EQ(errorBoxes_, (Lines{(job / "boot.hex").string() + " File not found !!!"}));
+  EXPECT_TRUE(Sent().empty());  // the job check stops it before the port opens
 }
 
 TEST_F(RunLoop, RepliesInPiecesAreJoinedBeforeTheHandlerLooksAtThem) {

@@ -457,13 +457,50 @@ TEST(CommandLine, DeviceThatCanNeverBeASerialPortIsBadUsageAtOnce) {
 
 TEST(CommandLine, BadUsageExitsTwoAndHelpExitsZero) {
   e2e::Process p;
-  ASSERT_TRUE(p.Start({kUpdater, "--port", "99"}));
+  ASSERT_TRUE(p.Start({kUpdater, "--port", "256"}));
   EXPECT_EQ(p.Wait(60s), 2);
   EXPECT_NE(p.Err().find("usage:"), std::string::npos);
   e2e::Process help;
   ASSERT_TRUE(help.Start({kUpdater, "--help"}));
   EXPECT_EQ(help.Wait(60s), 0);
   EXPECT_NE(help.Out().find("--readid"), std::string::npos);
+}
+
+// A job is a folder: given by a path relative to the current folder, its
+// script's files are found beside it, not beside the program.
+TEST(CommandLine, CheckFindsTheFilesBesideARelativeScript) {
+  e2e::Process p;
+  ASSERT_TRUE(p.Start({kUpdater, "--check", "script.ini"}, kExamples));
+  EXPECT_EQ(p.Wait(60s), 0) << p.Err();
+  EXPECT_EQ(p.Err(), "");
+}
+
+// Each adapter by its stable name, with the number --port takes for it, or
+// "-" when only its path (for --device) reaches it.
+TEST(CommandLine, ListPortsNamesAdaptersByTheirStablePaths) {
+  const fs::path byId = fs::temp_directory_path() / ("qsr470-by-id-" + std::to_string(::getpid()));
+  fs::create_directories(byId);
+  const std::string mapped = "usb-Corvane_QSR470_Cable_A1-if00-port0";
+  const std::string loose = "usb-FTDI_FT232R_USB_UART_B2-if00-port0";
+  fs::create_symlink("/dev/null", byId / mapped);
+  fs::create_symlink("/dev/zero", byId / loose);
+  ::setenv("QSR470_SERIAL_BY_ID", byId.c_str(), 1);
+  ::setenv("QSR470_COM12", "/dev/null", 1);
+  ::setenv("QSR470_COM200", (byId / "unplugged").c_str(), 1);
+  e2e::Process p;
+  const bool started = p.Start({kUpdater, "--list-ports"});
+  ::unsetenv("QSR470_SERIAL_BY_ID");
+  ::unsetenv("QSR470_COM12");
+  ::unsetenv("QSR470_COM200");
+  ASSERT_TRUE(started);
+  EXPECT_EQ(p.Wait(60s), 0) << p.Err();
+  const std::string& out = p.Out();
+  const std::string first = "12\t" + mapped + "\t" + (byId / mapped).string() + "\n";
+  const std::string last = "-\t" + loose + "\t" + (byId / loose).string() + "\n";
+  EXPECT_NE(out.find(first), std::string::npos) << out;
+  EXPECT_TRUE(out.ends_with(last)) << out;
+  EXPECT_EQ(out.find("unplugged"), std::string::npos) << out;
+  fs::remove_all(byId);
 }
 
 }  // namespace

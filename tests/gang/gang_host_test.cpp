@@ -109,7 +109,7 @@ TEST_F(LineUp, ReportsThatWouldShareANameAreRefusedOnlyWhenKept) {
 
 TEST_F(LineUp, BadUsageIsRefusedBeforeAnyUnitStarts) {
   EXPECT_EQ(Refusal({"--mode", "auto"}), "usage: name at least one unit with --device or --port");
-  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--port", "17"},
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--port", "256"},
                                               {"--port", "2x"},
                                               {"--device"},
                                               {"--device", P("ttyA"), "--mode", "fast"},

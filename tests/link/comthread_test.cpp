@@ -226,16 +226,17 @@ TEST_F(ComThreadTest, StoppingDuringThePauseAfterAFailedOpenEndsThePause) {
 }
 
 TEST_F(ComThreadTest, PortNumberSelectsTheDeviceOfThatNumber) {
-  Pty com1, com9, com16;
+  Pty com1, com9, com16, com255;
   ::setenv("QSR470_COM1", com1.SlavePath().c_str(), 1);
   ::setenv("QSR470_COM9", com9.SlavePath().c_str(), 1);
   ::setenv("QSR470_COM16", com16.SlavePath().c_str(), 1);
+  ::setenv("QSR470_COM255", com255.SlavePath().c_str(), 1);
   Start();
   SelectComDevice("");
   const struct {
     int n;
     Pty& unit;
-  } cases[] = {{9, com9}, {16, com16}, {0, com1}, {17, com1}};
+  } cases[] = {{9, com9}, {16, com16}, {255, com255}, {0, com1}, {256, com1}};
   for (const auto& c : cases) {
     SelectComPort(c.n);
     SetLinkOpen(true);
@@ -249,6 +250,7 @@ TEST_F(ComThreadTest, PortNumberSelectsTheDeviceOfThatNumber) {
   ::unsetenv("QSR470_COM1");
   ::unsetenv("QSR470_COM9");
   ::unsetenv("QSR470_COM16");
+  ::unsetenv("QSR470_COM255");
 }
 
 TEST_F(ComThreadTest, EndsWhileANotificationWaitsForTheMainThread) {
@@ -261,13 +263,12 @@ TEST_F(ComThreadTest, EndsWhileANotificationWaitsForTheMainThread) {
   EXPECT_TRUE(handover.Closed());
 }
 
-TEST(LinkState, SelectComPortMapsOneToSixteenAndEverythingElseToComOne) {
+TEST(LinkState, SelectComPortTakesEveryWindowsPortNumberAndMapsTheRestToComOne) {
   InitLinkState();
   const struct {
     int n;
-    TComPortNumber port;
-  } cases[] = {{1, pnCOM1}, {2, pnCOM2},  {9, pnCOM9},  {10, pnCOM10}, {16, pnCOM16},
-               {0, pnCOM1}, {17, pnCOM1}, {-1, pnCOM1}, {1000, pnCOM1}};
+    int port;
+  } cases[] = {{1, 1}, {2, 2}, {9, 9}, {16, 16}, {17, 17}, {255, 255}, {0, 1}, {256, 1}, {-1, 1}};
   for (const auto& c : cases) {
     SelectComPort(5);
     SelectComPort(c.n);
@@ -286,7 +287,7 @@ TEST(LinkState, SlotsTakeAndReplace) {
   InitLinkState();
   EXPECT_FALSE(LinkOpen());
   EXPECT_EQ(LinkComDevice(), "");
-  EXPECT_EQ(LinkComPort(), pnCOM1);
+  EXPECT_EQ(LinkComPort(), 1);
 }
 
 }  // namespace

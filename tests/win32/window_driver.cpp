@@ -6,10 +6,13 @@
 //   window_driver.exe manual PROGRAM
 //   window_driver.exe fault  PROGRAM --error TEXT --port-closed FILE
 //   window_driver.exe about  PROGRAM --version VERSION
+//   window_driver.exe job    PROGRAM --script SCRIPT
+//   window_driver.exe slowstop PROGRAM
 //
 // PROGRAM starts in its own folder, which holds the sample script and its
-// files. Each line of output is "ok: ...", "FAIL: ..." or "seen: ..."; the
-// exit status is 0 only when every check held.
+// files, except for `job`: there SCRIPT, the sample script in a folder of
+// its own, is the program's argument, as when it is dropped on the icon. Each line of output is
+// "ok: ...", "FAIL: ..." or "seen: ..."; the exit status is 0 only when every check held.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -186,9 +189,10 @@ void CheckPlaces(HWND parent, int clientWidth, int clientHeight, const Place* pl
 // The started program; ended by force should the driver stop half-way.
 class Program {
  public:
-  explicit Program(const std::string& path) {
+  explicit Program(const std::string& path, const std::string& argument = "") {
     const std::string folder = path.substr(0, path.find_last_of("\\/") + 1);
     std::string commandLine = "\"" + path + "\"";
+    if (!argument.empty()) commandLine += " \"" + argument + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
@@ -248,8 +252,12 @@ bool WaitForIdle(const Program& program) {
 
 // START, then the status display until the run has completed. True when it
 // did; `title` gets the title with the unit's identity if it ever showed one.
-bool RunToCompletion(const Program& program, std::string& title) {
-  Click(program.Control(IDC_START));
+bool RunToCompletion(const Program& program, std::string& title, bool byEnter = false) {
+  if (byEnter) {
+    PostMessageA(program.Control(IDC_START), WM_KEYDOWN, VK_RETURN, 0);
+  } else {
+    Click(program.Control(IDC_START));
+  }
   Check(WaitFor([&] { return Text(program.Control(IDC_START)) == "STOP"; }, kAppear),
         "START reads STOP while the script runs");
   const bool completed = WaitFor(
@@ -362,8 +370,28 @@ int Run(const std::string& path, const std::string& shot) {
   if (!shot.empty())
     Check(SaveScreenshot(window, shot), "screenshot of the idle window in " + shot);
 
+  // The keyboard: Tab goes round the display and the three buttons and back
+  // to START, where Enter starts the run.
+  const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  const auto focused = [&] {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+  };
+  Check(WaitFor([&] { return focused() == program.Control(IDC_START); }, kAppear),
+        "START has the focus");
+  std::string round;
+  for (int i = 0; i < 4; ++i) {
+    const HWND from = focused();
+    PostMessageA(from, WM_KEYDOWN, VK_TAB, 0);
+    WaitFor([&] { return focused() != from; }, kAppear);
+    const HWND now = focused();
+    round += " " + (now == program.Control(IDC_MEMO_STATUS) ? std::string("display") : Text(now));
+  }
+  Check(round == " Quit display Read Id START", "Tab from START goes to" + round);
+
   std::string title;
-  if (!RunToCompletion(program, title)) return 1;
+  if (!RunToCompletion(program, title, true)) return 1;
   Check(title == std::string(kProgramName) + "  (Device Id : A470)",
         "title \"" + title + "\" once the unit has answered");
   Check(WaitFor([&] { return Text(program.Control(IDC_START)) == "START"; }, kAppear),
@@ -471,6 +499,54 @@ int About(const std::string& path, const std::string& version) {
   return failures == 0 ? 0 : 1;
 }
 
+// A job in a folder of its own, given as the program's argument, runs from
+// there on a port above Com 9 chosen from the Port menu. Menus cannot be
+// read from another process, so the driver chooses as a technician would,
+// with the keyboard: Alt+P, End, Enter. The last item is the port only if
+// the menu lists it; any other would not reach the unit.
+int Job(const std::string& path, const std::string& script) {
+  Program program(path, script);
+  if (program.Window() == nullptr || !WaitForIdle(program)) return 1;
+  PostMessageA(program.Window(), WM_SYSCOMMAND, SC_KEYMENU, 'p');
+  const HWND menu = WaitForTopLevel(program.Id(), "#32768", nullptr, "the Port menu");
+  if (menu == nullptr) return 1;
+  PostMessageA(program.Window(), WM_KEYDOWN, VK_END, 0);
+  PostMessageA(program.Window(), WM_KEYDOWN, VK_RETURN, 0);
+  Check(WaitFor([&] { return IsWindowVisible(menu) == FALSE; }, kAppear),
+        "End and Enter choose the Port menu's last item");
+  std::string title;
+  if (!RunToCompletion(program, title)) return 1;
+  PostMessageA(program.Window(), WM_CLOSE, 0, 0);
+  program.CheckEnds("closing the window");
+  return failures == 0 ? 0 : 1;
+}
+
+// STOP while a PROM goes at 19200 baud, then START: the next run starts at
+// 57600 again and completes.
+int SlowStop(const std::string& path) {
+  Program program(path);
+  if (program.Window() == nullptr || !WaitForIdle(program)) return 1;
+  Menu(program.Window(), IDM_SLOW);
+  Click(program.Control(IDC_START));
+  const HWND bar = program.Control(IDC_PROGRESS_BAR1);
+  const bool transferring = WaitFor(
+      [&] {
+        DWORD_PTR position = 0;
+        SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, kMessage, &position);
+        return program.LastStatus() == "Updating Prom Devices" && position >= 2;
+      },
+      kRun);
+  if (!Check(transferring, "a PROM transfer at the slow speed is under way")) return 1;
+  Click(program.Control(IDC_START));
+  Check(WaitFor([&] { return Text(program.Control(IDC_START)) == "START"; }, kAppear),
+        "STOP: the button reads START again");
+  std::string title;
+  if (!RunToCompletion(program, title)) return 1;
+  Click(program.Control(IDC_QUIT));
+  program.CheckEnds("Quit");
+  return failures == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -492,9 +568,12 @@ int main(int argc, char** argv) {
     if (scenario == "about" && !option("--version").empty()) {
       return About(program, option("--version"));
     }
+    if (scenario == "job" && !option("--script").empty()) return Job(program, option("--script"));
+    if (scenario == "slowstop") return SlowStop(program);
   }
   std::fprintf(stderr,
-               "usage: window_driver run|manual|fault|about PROGRAM [--shot FILE.bmp]"
-               " [--error TEXT --port-closed FILE] [--version VERSION]\n");
+               "usage: window_driver run|manual|fault|about|job|slowstop PROGRAM"
+               " [--shot FILE.bmp] [--error TEXT --port-closed FILE] [--version VERSION]"
+               " [--script SCRIPT]\n");
   return 2;
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows programs end to end under wine, against the virtual unit on
-# COM1. Run by scripts/test-windows.sh on a virtual display, after the builds:
+# COM1 (and COM12). Run by scripts/test-windows.sh on a virtual display, after the builds:
 #   wine_tests.sh NATIVE_BUILD WINDOWS_BUILD LOG_DIR
 # Every case prints one line, PASS or FAIL, with its time; the details are in
 # LOG_DIR. Exits non-zero when any case fails.
@@ -27,9 +27,11 @@ zip=$windows/QSR470Updater-$version.zip
 
 export WINEPREFIX=$windows/wineprefix
 export WINEDEBUG=-all
-# The virtual unit's terminal, under a name that stays the same from run to
-# run, so COM1 is mapped once.
+# The virtual unit's terminals, under names that stay the same from run to
+# run, so COM1 and COM12 are mapped once. A unit starts on unit_tty.
 tty=$logs/com1
+tty12=$logs/com12
+unit_tty=$tty
 
 failed=0
 unit_pid=
@@ -90,7 +92,7 @@ start_unit() {  # report name, unit options...
   local name=$1
   shift
   rm -f "$logs/$name.json" "$logs/$name.out"
-  timeout 240 "$unitsim" --link "$tty" --report "$logs/$name.json" "$@" \
+  timeout 240 "$unitsim" --link "$unit_tty" --report "$logs/$name.json" "$@" \
     >"$logs/$name.out" 2>>"$logs/$case_name.log" &
   unit_pid=$!
   wait_until 30 test -s "$logs/$name.out" || fail "the virtual unit did not start"
@@ -162,7 +164,7 @@ driver() {  # scenario, arguments...
 
 mkdir -p "$logs"
 rm -f "$logs"/*.json "$logs"/*.log "$logs"/*.bmp
-begin prefix "a fresh wine prefix with wine's fonts and COM1 mapped to $tty"
+begin prefix "a fresh wine prefix with wine's fonts, COM1 mapped to $tty and COM12 to $tty12"
 wineserver -k 2>/dev/null
 rm -rf "$WINEPREFIX"
 timeout 300 wineboot -i >>"$logs/prefix.log" 2>&1 || fail "wineboot could not make the prefix"
@@ -173,14 +175,16 @@ if compgen -G "/usr/share/wine/fonts/*" >/dev/null; then
 else
   fail "wine's fonts are missing (Debian fonts-wine)"
 fi
-# Wine makes its COMn devices from this key each time it starts. Without a
-# window manager on the display, wine draws the frames itself, so the
+# Wine makes its COMn devices from this key each time it starts, and lists
+# them under HARDWARE\DEVICEMAP\SERIALCOMM, where the Port menu looks. Without
+# a window manager on the display, wine draws the frames itself, so the
 # screenshot shows the title bar.
 cat >"$logs/prefix.reg" <<EOF
 REGEDIT4
 
 [HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]
 "COM1"="${tty}"
+"COM12"="${tty12}"
 
 [HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
 "Decorated"="N"
@@ -259,7 +263,7 @@ end
 
 # --- the window ---
 
-# The program looks for the script's files in its own folder.
+# Without an argument the program runs script.ini from its own folder.
 window_dir=$logs/window
 rm -rf "$window_dir"
 mkdir -p "$window_dir"
@@ -291,6 +295,42 @@ driver fault "$window_exe" --error "Error while erasing !!!" \
   --port-closed "$(winpath "$logs/window-fault-unit.json")"
 finish_unit
 same_report "the unit's report" "$logs/linux-error-unit.json" "$logs/window-fault-unit.json"
+end
+
+begin window-job "a job in a folder of its own as the argument, on COM12 chosen from the Port menu"
+# The program alone, as in the install folder, and the job elsewhere.
+install_dir=$logs/install
+job_dir=$logs/job1
+rm -rf "$install_dir" "$job_dir"
+mkdir -p "$install_dir" "$job_dir"
+cp "$windows/app/win32/QSR470Updater.exe" "$install_dir/"
+cp "$examples"/* "$job_dir/"
+unit_tty=$tty12
+start_unit window-job-unit
+# COM12 is the last port the menu lists: COM1 and COM2 are wine's own.
+driver job "$(winpath "$install_dir/QSR470Updater.exe")" --script "$(winpath "$job_dir/script.ini")"
+finish_unit
+unit_tty=$tty
+check_report window-job-unit
+same_report "the unit's report" "$logs/linux-sample-unit.json" "$logs/window-job-unit.json"
+end
+
+begin window-slowstop "STOP during a PROM transfer at 19200 baud, then START: the run completes"
+# Paced, so the transfer can be caught half-way; the unit starts again with
+# the next open, at 57600 baud, as one restarted with ENTER held does.
+start_unit window-slowstop-unit --pace --forever
+driver slowstop "$window_exe"
+kill -TERM "$unit_pid" 2>/dev/null
+finish_unit
+# Two runs, the first stopped: one S4 more than a single run sends, and the
+# unit ended by the signal rather than by the updater letting go.
+"$check_report" --slow "$logs/window-slowstop-unit.json" "$examples" >"$logs/window-slowstop.check" 2>&1
+if grep -v -e 'ended_by: signal, expected updater-closed' -e 'S4/S5 commands: 3, expected 2' \
+  "$logs/window-slowstop.check" >>"$logs/$case_name.log"; then
+  fail "the unit's report does not match the files (details above in the log)"
+else
+  note "unit report matches the files (--slow) but for the stopped run"
+fi
 end
 
 begin window-close "the window closed as the system menu does ends the program with status 0"

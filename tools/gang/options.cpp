@@ -15,7 +15,7 @@
 const char* const kGangUsage =
     "usage: qsr470-gang [OPTIONS] --device D1 --device D2 ... [SCRIPT]\n"
     "  --device PATH       a unit's serial device (repeatable)\n"
-    "  --port N            a unit's port number 1..16 (repeatable)\n"
+    "  --port N            a unit's port number 1..255 (repeatable)\n"
     "  --mode auto|manual, --speed fast|slow, --skip keyb|prom1|prom2,\n"
     "  --files DIR, --timeout SECONDS, --trusted-key FILE (repeatable)\n"
     "                      passed to every unit's qsr470-update\n"
@@ -78,8 +78,9 @@ std::optional<GangOptions> ParseGangOptions(const std::vector<std::string>& args
       if (!value()) return std::nullopt;
       int port = 0;
       const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), port);
-      if (ec != std::errc() || end != v.data() + v.size() || port < 1 || port > 16) {
-        error = "--port takes a number from 1 to 16, not '" + v + "'";
+      if (ec != std::errc() || end != v.data() + v.size() || port < 1 || port > kMaxComPortNumber) {
+        error = "--port takes a number from 1 to " + std::to_string(kMaxComPortNumber) + ", not '" +
+                v + "'";
         return std::nullopt;
       }
       o.units.push_back({PortDeviceName(port), port});

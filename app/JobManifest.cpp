@@ -19,11 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-#ifdef _WIN32
-constexpr bool kNamesIgnoreCase = true;
-#else
-constexpr bool kNamesIgnoreCase = false;
-#endif
+const bool kNamesIgnoreCase = platform::FileNamesIgnoreCase();
 
 constexpr std::string_view kUntrusted = "untrusted comment: ";
 constexpr std::string_view kTrusted = "trusted comment: ";
@@ -402,11 +398,7 @@ TSha256 Sha256(std::string_view bytes) {
 }
 
 std::string InstalledKeysFolder() {
-#ifdef _WIN32
-  return platform::ProgramFolder() + "keys";
-#else
-  return "/etc/qsr470-updater/keys";
-#endif
+  return platform::InstalledKeysFolder();
 }
 
 TTrustedKeys LoadTrustedKeys(const std::vector<std::string>& folders,

@@ -29,6 +29,14 @@ std::string AbsolutePath(const std::string& path);
 // bare name.
 std::string FolderOf(const std::string& path);
 
+// Whether this system's file names match without regard to case.
+bool FileNamesIgnoreCase();
+
+// Where an administrator installs the public keys of trusted job signers:
+// beside the program on Windows (inside Program Files, writable by
+// administrators only), /etc/qsr470-updater/keys elsewhere.
+std::string InstalledKeysFolder();
+
 // The calendar time in UTC: the C library's thread-safe call has a different
 // name on each system.
 std::tm UtcCalendarTime(std::time_t time);

@@ -40,6 +40,14 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? CurrentFolder() : path.substr(0, slash + 1);
 }
 
+bool FileNamesIgnoreCase() {
+  return false;
+}
+
+std::string InstalledKeysFolder() {
+  return "/etc/qsr470-updater/keys";
+}
+
 std::tm UtcCalendarTime(std::time_t time) {
   // A time the call cannot convert leaves the zeroed calendar time, which a
   // report shows as an obviously wrong date rather than failing the run.

@@ -46,6 +46,14 @@ std::string FolderOf(const std::string& path) {
   return sep == std::string::npos ? CurrentFolder() : path.substr(0, sep + 1);
 }
 
+bool FileNamesIgnoreCase() {
+  return true;
+}
+
+std::string InstalledKeysFolder() {
+  return ProgramFolder() + "keys";
+}
+
 std::tm UtcCalendarTime(std::time_t time) {
   // A time the call cannot convert leaves the zeroed calendar time, which a
   // report shows as an obviously wrong date rather than failing the run.

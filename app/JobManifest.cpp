@@ -184,6 +184,13 @@ using MdHandle = std::unique_ptr<std::remove_pointer_t<gcry_md_hd_t>, MdCloser>;
 
 std::optional<TSha256> Sha256OfFile(const std::string& path) {
   if (!GcryptReady()) return std::nullopt;
+  // During a run the hash is of the held bytes, the very bytes the handlers
+  // will send.
+  if (const auto held = platform::HeldFileBytes(path)) {
+    TSha256 hash{};
+    gcry_md_hash_buffer(GCRY_MD_SHA256, hash.data(), held->data(), held->size());
+    return hash;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   gcry_md_hd_t raw = nullptr;

@@ -438,6 +438,9 @@ void TMainFich::RunStep() {
       converterHint_.clear();
       LastErrorDetail.clear();
       Record.ScriptPath = ScriptPath;
+      // From here every file of the job is read from the disk once; the
+      // check, the manifest's hashes and the run all see those bytes.
+      platform::HoldJobFiles(true);
       if (ScriptTooLarge(ScriptPath)) {
         JobNote(ScriptTooLargeFinding(ScriptPath));
         ShowError(kSyntaxError + std::string("1"));
@@ -737,6 +740,7 @@ std::string AfterStopText(const TRunRecord& record) {
 
 void TMainFich::EndRun(const char* result) {
   if (!Record.Result.empty()) return;
+  platform::HoldJobFiles(false);
   Record.Result = result;
   if (Record.Result == "error") Record.ErrorText = LastError;
 }

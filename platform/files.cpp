@@ -2,7 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <utility>
 
 namespace platform {
 
@@ -11,9 +14,64 @@ void TextLineReader::Closer::operator()(std::FILE* f) const {
   std::fclose(f);
 }
 
-bool FileExists(const std::string& path) {
+namespace {
+
+bool RegularFileOnDisk(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The largest file a job may hold (an Effect file's limit) with room for the
+// byte that shows it is too large.
+constexpr std::uintmax_t kMaxHeldBytes = (64u << 20) + 1;
+
+struct HeldFiles {
+  bool holding = false;
+  std::map<std::string, std::shared_ptr<const std::string>> bytes;
+};
+
+HeldFiles& Held() {
+  static HeldFiles held;
+  return held;
+}
+
+std::shared_ptr<const std::string> AlreadyHeld(const std::string& path) {
+  const HeldFiles& held = Held();
+  if (!held.holding) return nullptr;
+  const auto it = held.bytes.find(path);
+  return it == held.bytes.end() ? nullptr : it->second;
+}
+
+}  // namespace
+
+void HoldJobFiles(bool hold) {
+  Held().holding = hold;
+  Held().bytes.clear();
+}
+
+std::shared_ptr<const std::string> HeldFileBytes(const std::string& path) {
+  HeldFiles& held = Held();
+  if (!held.holding) return nullptr;
+  if (auto bytes = AlreadyHeld(path)) return bytes;
+  if (!RegularFileOnDisk(path)) return nullptr;
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec || size > kMaxHeldBytes) return nullptr;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                       &std::fclose);
+  if (!file) return nullptr;
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
+  // A file that changes while it is read is taken as read: what is held is
+  // what every later reader sees, and the manifest's hash is of these bytes.
+  if (std::ferror(file.get()) != 0) return nullptr;
+  auto shared = std::make_shared<const std::string>(std::move(bytes));
+  held.bytes.emplace(path, shared);
+  return shared;
+}
+
+bool FileExists(const std::string& path) {
+  return AlreadyHeld(path) != nullptr || RegularFileOnDisk(path);
 }
 
 std::string NotAFileReason(const std::string& path) {
@@ -42,6 +100,7 @@ std::string NotAFileReason(const std::string& path) {
 }
 
 std::int64_t FileSize(const std::string& path) {
+  if (auto held = AlreadyHeld(path)) return static_cast<std::int64_t>(held->size());
   // std::filesystem keeps the size 64-bit where the C library's stat is not.
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) return -1;
@@ -51,6 +110,7 @@ std::int64_t FileSize(const std::string& path) {
 
 bool TextLineReader::Open(const std::string& path) {
   Close();
+  if ((held_ = HeldFileBytes(path))) return true;
   if (!FileExists(path)) return false;
   file_.reset(std::fopen(path.c_str(), "rb"));
   return file_ != nullptr;
@@ -58,6 +118,8 @@ bool TextLineReader::Open(const std::string& path) {
 
 void TextLineReader::Close() {
   file_.reset();
+  held_.reset();
+  heldAt_ = 0;
   failed_ = false;
   at_ = 0;
   end_ = 0;
@@ -66,6 +128,13 @@ void TextLineReader::Close() {
 bool TextLineReader::Fill() {
   at_ = 0;
   end_ = 0;
+  if (held_) {
+    const std::size_t n = std::min(kBufferBytes, held_->size() - heldAt_);
+    buffer_.assign(held_->data() + heldAt_, held_->data() + heldAt_ + n);
+    heldAt_ += n;
+    end_ = n;
+    return end_ > 0;
+  }
   if (!file_ || failed_) return false;
   buffer_.resize(kBufferBytes);
   end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_.get());
@@ -75,7 +144,7 @@ bool TextLineReader::Fill() {
 
 bool TextLineReader::Next(std::string& line, std::size_t limit) {
   line.clear();
-  if (!file_) return false;
+  if (!IsOpen()) return false;
   if (at_ == end_ && !Fill()) return false;
   for (;;) {
     const char* const begin = buffer_.data() + at_;

@@ -71,6 +71,18 @@ ReadStatus ReadTextLines(const std::string& path, std::vector<std::string>& line
 
 // Reads a text file one line at a time with the same line ends as
 // ReadTextLines, holding nothing but the current line.
+// The bytes that run are the bytes that were checked: while a run holds its
+// job's files, the first read of a file takes it whole into memory, and every
+// later read of the same path (the job check, the manifest's hash, the
+// handlers during the run) is served from there, never from the disk again.
+// Holding starts afresh (nothing held) and ends by releasing everything. A
+// file larger than any job may hold is not taken: the checks refuse it
+// without reading it. Used by the main thread alone.
+void HoldJobFiles(bool hold);
+// The held bytes of `path`, read now if this is its first read; nothing when
+// no run holds files, or when the file cannot be held.
+std::shared_ptr<const std::string> HeldFileBytes(const std::string& path);
+
 class TextLineReader {
  public:
   TextLineReader() = default;
@@ -79,7 +91,7 @@ class TextLineReader {
 
   bool Open(const std::string& path);
   void Close();
-  bool IsOpen() const { return file_ != nullptr; }
+  bool IsOpen() const { return file_ != nullptr || held_ != nullptr; }
 
   // Returns true with the next line, false at the end of the file or on a
   // read error; Failed() tells the two apart.
@@ -97,6 +109,8 @@ class TextLineReader {
 
   static constexpr std::size_t kBufferBytes = 64 * 1024;
   std::unique_ptr<std::FILE, Closer> file_;
+  std::shared_ptr<const std::string> held_;  // instead of the file, while files are held
+  std::size_t heldAt_ = 0;
   bool failed_ = false;
   std::vector<char> buffer_;
   std::size_t at_ = 0;   // next unread byte of the buffer

@@ -37,6 +37,31 @@ class TextFiles : public ::testing::Test {
 
 using Lines = std::vector<std::string>;
 
+TEST_F(TextFiles, WhileARunHoldsItsFilesEachIsReadFromTheDiskOnce) {
+  // A job file changed on the disk after it was checked (and hashed) must
+  // not reach the unit: every read during the run gives the bytes first read.
+  const std::string path = Write("keyb0.hex", ":00000001FF\r\n");
+  platform::HoldJobFiles(true);
+  Lines lines;
+  ASSERT_EQ(platform::ReadTextLines(path, lines), platform::ReadStatus::kOk);
+  Write("keyb0.hex", ":0100000055AA\r\n:00000001FF\r\n");
+  EXPECT_EQ(platform::FileSize(path), 13);
+  ASSERT_EQ(platform::ReadTextLines(path, lines), platform::ReadStatus::kOk);
+  EXPECT_EQ(lines, (Lines{":00000001FF"}));
+  platform::TextLineReader reader;
+  std::string line;
+  ASSERT_TRUE(reader.Open(path));
+  EXPECT_TRUE(reader.Next(line));
+  EXPECT_EQ(line, ":00000001FF");
+  EXPECT_FALSE(reader.Next(line));
+  EXPECT_EQ(*platform::HeldFileBytes(path), ":00000001FF\r\n");
+  // Once the run ends, the disk speaks again.
+  platform::HoldJobFiles(false);
+  EXPECT_EQ(platform::HeldFileBytes(path), nullptr);
+  ASSERT_EQ(platform::ReadTextLines(path, lines), platform::ReadStatus::kOk);
+  EXPECT_EQ(lines, (Lines{":0100000055AA", ":00000001FF"}));
+}
+
 TEST_F(TextFiles, EveryKindOfLineEndEndsALine) {
   struct Case {
     std::string bytes;

@@ -251,7 +251,14 @@ void ComThread::OpenSelectedPort() {
 void ComThread::Transfer() {
   // Whether the whole text went out is not looked at: the unit's reply, or
   // its absence, tells the handler.
-  if (const std::optional<std::string> text = TakeOutgoingText()) driver_->WriteText(*text);
+  if (const std::optional<std::string> text = TakeOutgoingText()) {
+    // A speed asked for before this text was put must be in force before it
+    // goes: the unit acknowledges a speed change at the old speed and listens
+    // at the new one from then on. Both may arrive just after the cycle's own
+    // take of the request at its start, so the request is taken again here.
+    ApplyRequestedSpeed();
+    driver_->WriteText(*text);
+  }
   if (driver_->LineLost()) {
     ReportLineLost();
     return;

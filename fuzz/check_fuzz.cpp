@@ -95,7 +95,7 @@ bool Play(sim::JtagPort& port, const std::string& line, const TEffectFields& fie
     case kEffectState:
       for (std::uint8_t code : record.data) {
         const auto state = sim::TapStateFromCode(code);
-        if (!state || !port.MoveTo(*state)) return false;
+        if (!state || !port.MoveTo(*state, record.data.size() == 1)) return false;
       }
       return true;
     case kEffectEndIr:

@@ -605,10 +605,17 @@ class Converter {
   // updater's own job check: a line it would refuse must never be written.
   void Emit(const std::string& statement) {
     std::string line = statement + "; // " + source_ + ":" + std::to_string(line_);
+    body_ += line;
+    body_ += '\n';
+    ++result_.summary.records;
+    // Once a statement has been refused nothing is written, and the lines
+    // after it follow from a state the refused one never left the TAP in:
+    // only output that can be written is checked.
+    if (!result_.problems.empty()) return;
     TEffectFields fields;
     std::vector<LineFinding> findings;
     // The header comment is the output's first line.
-    const std::int32_t outputLine = result_.summary.records + 2;
+    const std::int32_t outputLine = result_.summary.records + 1;
     const std::string record = output_check_.Line(line, outputLine, findings, fields);
     const auto refused = std::find_if(findings.begin(), findings.end(),
                                       [](const LineFinding& f) { return !f.warning; });
@@ -618,9 +625,6 @@ class Converter {
           {line_, "internal fault: the job check refuses the converted line " + line + " (" +
                       reason + ")"});
     }
-    body_ += line;
-    body_ += '\n';
-    ++result_.summary.records;
   }
 
   // STATE records of at most kMaxStateCodes names each; every name is one

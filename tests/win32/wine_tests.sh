@@ -298,12 +298,13 @@ same_report "the unit's report" "$logs/linux-error-unit.json" "$logs/window-faul
 end
 
 begin window-job "a job in a folder of its own as the argument, on COM12 chosen from the Port menu"
-# The program alone, as in the install folder, and the job elsewhere.
+# The program with the libraries it loads, as in the install folder, and
+# the job elsewhere.
 install_dir=$logs/install
 job_dir=$logs/job1
 rm -rf "$install_dir" "$job_dir"
 mkdir -p "$install_dir" "$job_dir"
-cp "$windows/app/win32/QSR470Updater.exe" "$install_dir/"
+cp "$windows/app/win32/QSR470Updater.exe" "$windows"/app/win32/*.dll "$install_dir/"
 cp "$examples"/* "$job_dir/"
 unit_tty=$tty12
 start_unit window-job-unit

@@ -369,7 +369,8 @@ if wait_until 120 test ! -e "$(dirname "$program_files")"; then
 else
   fail "the folder is still there 120 s after uninstalling: $(find "$program_files" | head -5)"
 fi
-[[ ! -e $shortcut ]] || fail "the Start-menu shortcut is still there"
+# The uninstaller goes on after the folder: wait for its shortcut too.
+wait_until 120 test ! -e "$shortcut" || fail "the Start-menu shortcut is still there"
 ! timeout 120 wine reg query "$uninstall_key" >/dev/null 2>&1 || fail "still listed among the installed programs"
 end
 

@@ -316,18 +316,25 @@ TEST(Rules, WhatTheSubsetCannotExpressIsRefusedWithItsLine) {
       "STATE DRSHIFT;\n"
       "STATE DRPAUSE; RUNTEST DRPAUSE 1 TCK;\n"
       "FOO 1;\n"
+      "STATE IREXIT1 IRPAUSE;\n"
       "SIR 8 TDI (zz);\n"
       "RUNTEST DRPAUSE 200000 TCK;\n"
       "SIR 8 TDI (ff)\n";
   const Result result = ConvertText(svf);
   EXPECT_EQ(result.effect, "");
   const std::vector<std::pair<int, std::string>> want = {
-      {1, "TRST ON"},        {2, "ENDIR DRPAUSE"},
-      {3, "RESET"},          {4, "SCK"},
-      {5, "above"},          {6, "must end"},
-      {7, "one clock held"}, {8, "unknown statement FOO"},
-      {9, "hex digit"},      {10, "clocks held in DRPAUSE"},
-      {11, "no ';'"},
+      {1, "TRST ON"},
+      {2, "ENDIR DRPAUSE"},
+      {3, "RESET"},
+      {4, "SCK"},
+      {5, "above"},
+      {6, "must end"},
+      {7, "one clock held"},
+      {8, "unknown statement FOO"},
+      {9, "cannot begin"},
+      {10, "hex digit"},
+      {11, "clocks held in DRPAUSE"},
+      {12, "no ';'"},
   };
   ASSERT_EQ(result.problems.size(), want.size()) << Problems(result);
   for (std::size_t i = 0; i < want.size(); ++i) {

@@ -832,6 +832,11 @@ class Converter {
           Emit("RUNTEST 1 TCK");
           continue;
         }
+      } else if (!at && !IsStable(next)) {
+        // With no known start, only the standard path into a resting state
+        // means the same on every unit.
+        return Refusal{"STATE: a path cannot begin at " + Name(next) +
+                       " before the TAP's state is known"};
       } else if (at && !IsNext(*at, next) && !(IsStable(*at) && IsStable(next))) {
         return Refusal{"STATE: " + Name(next) + " cannot follow " + Name(*at) + " in a path"};
       }

@@ -7,6 +7,7 @@
 #include "app/CompDlg.h"
 #include "app/JobCheck.h"
 #include "app/JobManifest.h"
+#include "app/cli/hints.h"
 #include "app/cli/options.h"
 #include "platform/files.h"
 
@@ -42,6 +43,8 @@ int RunCheck(const CliOptions& options) {
     return 1;
   }
   if (platform::ReadTextLines(script, lines) != platform::ReadStatus::kOk) {
+    if (const std::string why = NotAFileLine(script + kNotFound); !why.empty())
+      std::fprintf(stderr, "%s\n", why.c_str());
     std::fprintf(stderr, "%s:0: %s%s\n", script.c_str(), script.c_str(), kNotFound);
     return 1;
   }
@@ -61,8 +64,11 @@ int RunCheck(const CliOptions& options) {
                  files.detail.c_str());
   }
 
-  for (const TFileFinding& finding : job.Findings())
+  for (const TFileFinding& finding : job.Findings()) {
+    if (const std::string why = NotAFileLine(finding.reason); !why.empty())
+      std::fprintf(stderr, "%s\n", why.c_str());
     std::fprintf(stderr, "%s\n", FindingText(finding).c_str());
+  }
   for (const TJobLine& line : job.lines) {
     if (!line.plan.converterHint.empty())
       std::fprintf(stderr, "%s\n", line.plan.converterHint.c_str());

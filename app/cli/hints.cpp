@@ -24,6 +24,14 @@ std::string Duration(double seconds) {
 
 }  // namespace
 
+std::string NotAFileLine(const std::string& error) {
+  const std::string notFound = kNotFound;
+  if (!error.ends_with(notFound)) return {};
+  const std::string path = error.substr(0, error.size() - notFound.size());
+  const std::string what = platform::NotAFileReason(path);
+  return what.empty() ? std::string() : path + " is " + what + ", not a file";
+}
+
 std::optional<double> MedianOf(std::vector<double> values) {
   if (values.empty()) return std::nullopt;
   std::sort(values.begin(), values.end());

@@ -1,7 +1,8 @@
 #pragma once
 
-// Hints the command line gives a newcomer about the serial adapter: a line
-// that holds every reply back, and a device this user may not open.
+// Hints the command line gives a newcomer: a path that is there but is no
+// file, a serial adapter that holds every reply back, and a device this user
+// may not open.
 
 #include <cstddef>
 #include <functional>
@@ -11,6 +12,11 @@
 
 class TMainFich;
 struct TJob;
+
+// A script or file refused as " File not found !!!" may be there but be no
+// file at all (a folder, a FIFO, a device): then the line that says so, to go
+// before the message, which stays the window's. Empty otherwise.
+std::string NotAFileLine(const std::string& error);
 
 // Replies held back longer than this, in milliseconds, come from an
 // adapter's latency timer rather than from the unit.

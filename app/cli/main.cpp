@@ -35,16 +35,6 @@ constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
-// A script or file refused as " File not found !!!" may be there but be no
-// file at all; the message stays the window's, and the reason goes first.
-std::string NotAFileLine(const std::string& error) {
-  const std::string notFound = kNotFound;
-  if (!error.ends_with(notFound)) return {};
-  const std::string path = error.substr(0, error.size() - notFound.size());
-  const std::string what = platform::NotAFileReason(path);
-  return what.empty() ? std::string() : path + " is " + what + ", not a file";
-}
-
 int Run(const CliOptions& options) {
   // What the run leaves behind is checked before the unit hears anything.
   ReportFile report;

@@ -422,6 +422,14 @@ TEST(CommandLine, CheckListsEveryProblemOfABadJob) {
                          ":4: " + kExamples + "absent.hex File not found !!!\n");
   EXPECT_NE(p.Out().find("prom1.svf, 26 records"), std::string::npos) << p.Out();
   fs::remove(script);
+
+  // A script that is there but is no file says what it is.
+  const std::string folder = fs::temp_directory_path().string();
+  e2e::Process dir;
+  ASSERT_TRUE(dir.Start({kUpdater, "--check", folder}));
+  EXPECT_EQ(dir.Wait(60s), 1);
+  EXPECT_EQ(dir.Err(), folder + " is a directory, not a file\n" + folder + ":0: " + folder +
+                           " File not found !!!\n");
 }
 
 TEST(CommandLine, PortThatCannotBeOpenedIsReportedOncePerAttemptUntilStopped) {

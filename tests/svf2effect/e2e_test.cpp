@@ -148,6 +148,18 @@ TEST_F(ConvertAndPlay, ARefusedFileWritesNothingAndNamesEveryLine) {
       << converter.Err();
   EXPECT_NE(converter.Err().find("synthetic_svf_commands.svf:29: PIO"), std::string::npos);
 
+  // Converting a file onto itself, or onto the temporary its output goes
+  // through, would lose the vendor's file.
+  const std::string vendor = ReadFile(kRealWorld + "xc9536xl_ispen.svf");
+  Write("in.svf", vendor);
+  Write("in.svf.tmp", vendor);
+  for (const auto& [in, out] : {std::pair{"in.svf", "in.svf"}, {"in.svf.tmp", "in.svf"}}) {
+    e2e::Process onto;
+    EXPECT_EQ(Convert({(dir_ / in).string(), "-o", (dir_ / "." / out).string()}, onto), 2);
+    EXPECT_NE(onto.Err().find("would overwrite the input"), std::string::npos) << onto.Err();
+    EXPECT_EQ(ReadFile(dir_ / in), vendor);
+  }
+
   e2e::Process usage, help;
   EXPECT_EQ(Convert({kRealWorld + "xc9536xl_ispen.svf"}, usage), 2);  // no -o
   EXPECT_EQ(Convert({"--help"}, help), 0);

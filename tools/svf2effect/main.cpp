@@ -1,7 +1,7 @@
 // qsr470-svf2effect: turns a vendor's SVF file into an Effect file that the
 // updater plays. Exit 0 with the file written, 1 when the input is refused
 // or a file cannot be read or written (nothing is written then), 2 on bad
-// usage.
+// usage (an output that would overwrite the input included).
 
 #include <cstdint>
 #include <cstdio>
@@ -103,6 +103,18 @@ std::string InputRefusal(const std::string& path) {
   return {};
 }
 
+// Both paths name one file that exists. Where the system cannot tell (the
+// Windows runtime fails on some paths), the paths' canonical forms decide.
+bool SameFile(const std::string& a, const std::string& b) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (const bool same = fs::equivalent(a, b, ec); !ec) return same;
+  const fs::path ca = fs::weakly_canonical(a, ec);
+  if (ec) return false;
+  const fs::path cb = fs::weakly_canonical(b, ec);
+  return !ec && ca == cb;
+}
+
 bool ReadWhole(const std::string& path, std::string& text) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -139,6 +151,13 @@ bool WriteWhole(const std::string& path, const std::string& text, std::string& e
 }
 
 int Run(const Arguments& args) {
+  // The vendor's file is the only copy a technician may have: the output and
+  // its temporary must never replace it.
+  if (SameFile(args.input, args.output) || SameFile(args.input, args.output + ".tmp")) {
+    std::cerr << "qsr470-svf2effect: -o " << args.output << " would overwrite the input "
+              << args.input << "; name another output file\n";
+    return kExitUsage;
+  }
   if (const std::string why = InputRefusal(args.input); !why.empty()) {
     std::cerr << args.input << ": " << why << "\n";
     return kExitRefused;

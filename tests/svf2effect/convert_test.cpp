@@ -284,17 +284,19 @@ TEST(Rules, StatesWhereTheTapAlreadyRestsAreWrittenInFormsWithOneMeaning) {
   const std::string svf =
       "STATE RESET;\nSTATE IDLE;\nSTATE IDLE;\nSTATE IRPAUSE;\nSTATE IRPAUSE;\n"
       "RUNTEST DRPAUSE 1 TCK;\nSTATE DRPAUSE DRPAUSE DREXIT2 DRUPDATE IDLE;\n"
-      "RUNTEST IRPAUSE 256 TCK;\n";
+      "RUNTEST IRPAUSE 256 TCK;\nSTATE DRPAUSE;\nRUNTEST DRPAUSE 1 TCK;\n";
   const Result result = ConvertText(svf);
   ASSERT_TRUE(result.problems.empty()) << Problems(result);
   const auto statements = Statements(result);
-  ASSERT_EQ(statements.size(), 9u);
+  ASSERT_EQ(statements.size(), 10u);
   EXPECT_EQ(statements[2], "RUNTEST 1 TCK");
   EXPECT_EQ(statements[4], "STATE IREXIT2 IRUPDATE DRSELECT IRSELECT IRCAPTURE IREXIT1 IRPAUSE");
   EXPECT_EQ(statements[5], "STATE DRPAUSE DRPAUSE");
   EXPECT_EQ(statements[6], "STATE DRPAUSE DRPAUSE DREXIT2 DRUPDATE IDLE");
   // 257 names: never a last record of one held clock.
   EXPECT_EQ(statements[8], "STATE IRPAUSE IRPAUSE");
+  // A single held clock joins the path just written into its Pause state.
+  EXPECT_EQ(statements[9], "STATE DRPAUSE DRPAUSE");
   ExpectSameClocks(svf);
   // Test-Logic-Reset stays with TMS 1 whatever the reading: nothing to write.
   const Result reset = ConvertText("STATE RESET;\nSTATE RESET;\n");
@@ -314,7 +316,7 @@ TEST(Rules, WhatTheSubsetCannotExpressIsRefusedWithItsLine) {
       "RUNTEST 10 SCK;\n"
       "SDR 8 TDI (1ff);\n"
       "STATE DRSHIFT;\n"
-      "STATE DRPAUSE; RUNTEST DRPAUSE 1 TCK;\n"
+      "STATE IDLE; ENDDR DRPAUSE; SDR 8 TDI (01); RUNTEST DRPAUSE 1 TCK;\n"
       "FOO 1;\n"
       "STATE IREXIT1 IRPAUSE;\n"
       "SIR 8 TDI (zz);\n"

@@ -605,6 +605,8 @@ class Converter {
   // updater's own job check: a line it would refuse must never be written.
   void Emit(const std::string& statement) {
     std::string line = statement + "; // " + source_ + ":" + std::to_string(line_);
+    last_line_at_ = body_.size();
+    last_state_names_ = 0;
     body_ += line;
     body_ += '\n';
     ++result_.summary.records;
@@ -632,9 +634,11 @@ class Converter {
   void EmitStates(const std::vector<Tap>& states) {
     for (std::size_t at = 0; at < states.size(); at += kMaxStateCodes) {
       std::string text = "STATE";
-      for (std::size_t k = at; k < std::min(states.size(), at + kMaxStateCodes); ++k)
+      const std::size_t stop = std::min(states.size(), at + kMaxStateCodes);
+      for (std::size_t k = at; k < stop; ++k)
         text += " " + Name(states[k]);
       Emit(text);
+      last_state_names_ = stop - at;
     }
     if (states.size() > kMaxStateCodes) split_ = true;
   }
@@ -648,6 +652,7 @@ class Converter {
     if (moves.empty()) return std::nullopt;
     const bool lone_hold = moves.size() == 1 && tap_ == moves[0];
     if (lone_hold) {
+      if (JoinHeldClock(moves[0])) return std::nullopt;
       return Refusal{"one clock held in " + Name(moves[0]) +
                      " where the TAP already rests has no form that every unit plays alike "
                      "(a STATE of that state alone goes round through Update on some)"};
@@ -664,6 +669,22 @@ class Converter {
     if (moves.size() > kMaxStateCodes) split_ = true;
     tap_ = moves.back();
     return std::nullopt;
+  }
+
+  // One clock held in `pause` added to the STATE record just written, when
+  // that record led the TAP there: a second name of a state in a record of
+  // two or more states holds it one clock on every unit.
+  bool JoinHeldClock(Tap pause) {
+    if (last_state_names_ == 0 || last_state_names_ >= kMaxStateCodes) return false;
+    const std::size_t end = body_.find("; // ", last_line_at_);
+    if (end == std::string::npos) return false;
+    const std::string_view record(body_.data() + last_line_at_, end - last_line_at_);
+    const std::string name = " " + Name(pause);
+    if (!record.ends_with(name)) return false;
+    body_.insert(end, name);
+    ++last_state_names_;
+    folded_ = true;
+    return true;
   }
 
   void MoveTo(Tap target) {
@@ -1030,7 +1051,9 @@ class Converter {
   std::string source_;
   Result result_;
   std::string body_;
-  TEffectFileCheck output_check_;  // walks what is written as the unit will play it
+  std::size_t last_line_at_ = 0;      // where the last line written begins in body_
+  std::size_t last_state_names_ = 0;  // names in it when it is a STATE record, else 0
+  TEffectFileCheck output_check_;     // walks what is written as the unit will play it
   int line_ = 0;
   bool split_ = false;
   bool folded_ = false;

@@ -240,6 +240,12 @@ std::string TEffectFileCheck::Line(std::string_view line, std::int32_t number,
   return record;
 }
 
+std::string TEffectFileCheck::End() const {
+  if (IsResting(state_)) return {};
+  return "the file ends with the TAP in " + Name(state_) +
+         ", where it cannot rest: a shift is left open";
+}
+
 std::string TEffectFileCheck::Walk(std::string_view line, std::string_view keyword) {
   HexRecord record;
   if (!ParseHexRecord(line, record)) return "the statement makes no record";

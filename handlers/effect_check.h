@@ -26,6 +26,11 @@ class TEffectFileCheck {
   // with its fields, so that the caller need not read it twice.
   std::string Line(std::string_view line, std::int32_t number, std::vector<LineFinding>& findings,
                    TEffectFields& fields);
+  // After the last line: why the file may not end where it leaves the TAP,
+  // or empty. The unit's TAP keeps its state into the next Effect file,
+  // which is walked from Test-Logic-Reset; from any resting state it can be
+  // played alike, from the middle of a shift it cannot.
+  std::string End() const;
 
  private:
   std::string Walk(std::string_view record, std::string_view keyword);

@@ -128,9 +128,10 @@ TProgJtag::TEffectCheck TProgJtag::CheckEffectFile(const std::string& folder,
   std::string line;
   TEffectFields fields;
   TEffectFileCheck statements;
-  // Enough to list what is wrong with any file; more would only cost memory.
-  constexpr std::size_t kMaxFindings = 1000;
-  while (check.findings.size() < kMaxFindings && file.Next(line, kMaxEffectLineLength)) {
+  // Past the cap only a first problem is still worth a line: warnings alone
+  // must not hide one further down.
+  while ((check.problem.empty() || check.findings.size() < kMaxFileFindings) &&
+         file.Next(line, kMaxEffectLineLength)) {
     if (check.lines == std::numeric_limits<std::int32_t>::max()) {
       check.problem = kEffectReadError;
       return check;
@@ -141,6 +142,8 @@ TProgJtag::TEffectCheck TProgJtag::CheckEffectFile(const std::string& folder,
     const bool refused =
         std::any_of(check.findings.begin() + static_cast<std::ptrdiff_t>(before),
                     check.findings.end(), [](const LineFinding& f) { return !f.warning; });
+    if (!refused && check.findings.size() > kMaxFileFindings)
+      check.findings.resize(std::max(before, kMaxFileFindings));
     if (refused) {
       if (check.problem.empty()) check.problem = kEffectFileLineError + std::to_string(check.lines);
       if (check.converterHint.empty()) {
@@ -166,6 +169,9 @@ TProgJtag::TEffectCheck TProgJtag::CheckEffectFile(const std::string& folder,
     check.problem = kEffectReadError;
   } else if (check.lines == 0) {
     check.problem = kEffectFileEmpty;
+  } else if (std::string reason = statements.End(); !reason.empty()) {
+    check.findings.push_back({check.lines, false, std::move(reason)});
+    check.problem = kEffectFileLineError + std::to_string(check.lines);
   }
   check.bytes += 3 + kEffectEndRecord.size() + 3;  // "P" and the device, "."; the end record
   return check;

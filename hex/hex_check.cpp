@@ -77,13 +77,21 @@ std::vector<LineFinding> CheckHexFile(const std::vector<std::string>& lines, con
   bool warnedAfterEnd = false;
   bool anyData = false;
   HexRecord record;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
+  bool refused = false;
+  // Past the cap only a first problem is still worth a line: warnings alone
+  // must not hide one further down.
+  for (std::size_t i = 0; i < lines.size() && (!refused || findings.size() < kMaxFileFindings);
+       ++i) {
     const std::string_view line = lines[i];
     const auto number = static_cast<std::int32_t>(i + 1);
     auto problem = [&](std::string reason) {
-      findings.push_back({number, false, std::move(reason)});
+      if (!refused || findings.size() < kMaxFileFindings)
+        findings.push_back({number, false, std::move(reason)});
+      refused = true;
     };
-    auto warn = [&](std::string reason) { findings.push_back({number, true, std::move(reason)}); };
+    auto warn = [&](std::string reason) {
+      if (findings.size() < kMaxFileFindings) findings.push_back({number, true, std::move(reason)});
+    };
     if (line.empty()) continue;  // the unit acknowledges a blank line and stores nothing
     if (i == 0 && line.starts_with(kByteOrderMark)) {
       problem("the file begins with a UTF-8 byte order mark");
@@ -113,7 +121,15 @@ std::vector<LineFinding> CheckHexFile(const std::vector<std::string>& lines, con
       ended = true;
       continue;
     }
-    if (record.type != kHexRecordData || record.count == 0) continue;
+    if (record.type != kHexRecordData) continue;
+    if (record.count == 0) {
+      // It stores nothing, yet before the end record the unit still tests
+      // where it points.
+      if (!ended && (record.address < area.first || record.address > area.last + 1u))
+        problem("empty data record at " + WordToHex(record.address) + " lies outside " + area.name +
+                " (" + Span(area.first, area.last) + ")");
+      continue;
+    }
     if (ended) {
       if (!warnedAfterEnd) warn("data after the end record: sent, but neither stored nor summed");
       warnedAfterEnd = true;
@@ -146,8 +162,6 @@ std::vector<LineFinding> CheckHexFile(const std::vector<std::string>& lines, con
       image[a] = value;
     }
   }
-  const bool refused = std::any_of(findings.begin(), findings.end(),
-                                   [](const LineFinding& f) { return !f.warning; });
   if (!anyData && !lines.empty() && !refused)
     findings.push_back({1, true, "no data record: " + area.name + " is left erased"});
   return findings;

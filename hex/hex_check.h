@@ -18,6 +18,8 @@
 inline constexpr std::size_t kMaxHexLineLength = 11 + 2 * 255;
 // No image of a 64 KiB memory comes near this; anything larger is not one.
 inline constexpr std::uint64_t kMaxHexFileBytes = 1 << 20;
+// Enough to list what is wrong with any file; more would only cost memory.
+inline constexpr std::size_t kMaxFileFindings = 1000;
 
 // One problem or warning at a line of a file (lines counted from 1).
 struct LineFinding {

@@ -547,6 +547,11 @@ class Converter {
             {line_, why_dropped_.empty() ? "it changes nothing on the chain" : why_dropped_});
       }
     }
+    if (result_.problems.empty()) {
+      if (const std::string reason = output_check_.End(); !reason.empty())
+        result_.problems.push_back(
+            {line_, "internal fault: the job check refuses the converted file (" + reason + ")"});
+    }
     if (!result_.problems.empty()) {
       body_.clear();
     } else {

@@ -158,6 +158,71 @@ std::string CheckStatementText(std::string_view keyword, std::string_view rest,
   return {};
 }
 
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+std::string Quoted(std::string_view text) {
+  return "'" + std::string(text.substr(0, 20)) + (text.size() > 20 ? "...'" : "'");
+}
+
+// A whole number of at most `max`, or a reason in words that names `what`.
+std::string CheckCount(std::string_view token, std::uint64_t max, const std::string& what) {
+  if (token.empty() ||
+      !std::all_of(token.begin(), token.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return what + " " + Quoted(token) + " is not a whole number";
+  std::uint64_t value = 0;
+  for (char c : token) {
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    if (value > max) return what + " " + Quoted(token) + " is more than " + std::to_string(max);
+  }
+  return {};
+}
+
+std::string_view NextToken(std::string_view& text) {
+  text = SkipBlanks(text);
+  std::size_t n = 0;
+  while (n < text.size() && !IsBlank(text[n]) && text[n] != ';' && text[n] != '(')
+    ++n;
+  const std::string_view token = text.substr(0, n);
+  text.remove_prefix(n);
+  return token;
+}
+
+// What in a shift or wait the interpreter cannot read; empty when it is
+// none of the things looked at here.
+std::string ShiftOrWaitDetail(std::string_view keyword, std::string_view rest) {
+  if (keyword == "RUNTEST") {
+    if (std::string reason = CheckCount(NextToken(rest), 2147483647, "the count"); !reason.empty())
+      return reason;
+    if (NextToken(rest) != "TCK") return "the count is not followed by TCK";
+    return {};
+  }
+  if (!rest.empty() && (rest[0] == 'C' || rest[0] == 'S' || rest[0] == 'E')) rest.remove_prefix(1);
+  if (std::string reason = CheckCount(NextToken(rest), 512, "the length"); !reason.empty())
+    return reason;
+  bool tdi = false;
+  for (;;) {
+    const std::string_view key = NextToken(rest);
+    if (key.empty()) return keyword == "SDR" && !tdi ? "an SDR needs TDI" : "";
+    tdi = tdi || key == "TDI";
+    if (key != "TDI" && key != "TDO" && key != "MASK" && key != "SMASK")
+      return Quoted(key) + " is not TDI, TDO, MASK or SMASK";
+    rest = SkipBlanks(rest);
+    if (rest.empty() || rest[0] != '(') return std::string(key) + " is not followed by '('";
+    const std::size_t close = rest.find(')');
+    if (close == std::string_view::npos) return std::string(key) + " has no ')'";
+    const std::string_view digits = rest.substr(1, close - 1);
+    const auto bad =
+        std::find_if(digits.begin(), digits.end(), [](char c) { return !IsHexDigit(c); });
+    if (bad != digits.end())
+      return std::string(key) + " holds " + DescribeChar(*bad) + ", not a hex digit";
+    if (digits.size() % 2 != 0)
+      return std::string(key) + " has " + Digits(digits.size()) + ", not whole bytes";
+    rest.remove_prefix(close + 1);
+  }
+}
+
 // Why the interpreter refuses the line, in words, where one can say more
 // than "malformed".
 std::string MalformedReason(std::string_view line) {
@@ -173,6 +238,15 @@ std::string MalformedReason(std::string_view line) {
   if (!In(word, kShared) && word != "SIRC" && word != "SIRS" && word != "SIRE" && word != "SDRC" &&
       word != "SDRS" && word != "SDRE")
     return "not a statement of the Effect subset";
+  if (word == "RUNTEST" || word.starts_with("SIR") || word.starts_with("SDR")) {
+    const std::string_view keyword = word.substr(0, word == "RUNTEST" ? 7 : 3);
+    if (std::string detail = ShiftOrWaitDetail(keyword, text.substr(keyword.size()));
+        !detail.empty())
+      return std::string(word) + ": " + detail;
+  }
+  if (word == "ENDIR" || word == "ENDDR")
+    return std::string(word) + " takes IDLE, RESET or " +
+           (word == "ENDIR" ? "IRPAUSE" : "DRPAUSE") + ", then ';'";
   return "malformed " + std::string(word.substr(0, std::min<std::size_t>(word.size(), 7))) +
          " statement";
 }

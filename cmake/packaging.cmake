@@ -14,9 +14,9 @@ if(WIN32)
   set(bin_dir .)
   set(doc_dir .)
   set(examples_dir examples)
-  # Trusted keys for signed jobs: inside Program Files the folder inherits
-  # its parent's rights, so only administrators can add a key, as they must,
-  # since a key decides which jobs may reach a unit.
+  # Trusted keys for signed jobs: only administrators may add a key, since a
+  # key decides which jobs may reach a unit. The installer sets the folder's
+  # rights itself (cmake/NSIS.template.in), wherever it is installed.
   set(keys_dir keys)
 else()
   set(bin_dir bin)

@@ -196,10 +196,25 @@ end
 
 # --- the command line ---
 
-begin cli-version "qsr470-update.exe --version reads its version resource"
+begin cli-version "qsr470-update.exe --version reads its version resource; a file or folder as --device is refused at once"
 said=$(timeout 300 wine "$windows/app/cli/qsr470-update.exe" --version 2>>"$logs/cli-version.log" | tr -d '\r')
 note "said \"$said\""
 [[ $said == "qsr470-update $version" ]] || fail "said '$said', expected 'qsr470-update $version'"
+# Neither can ever become a port, so waiting for one would be for ever; the
+# deadline only bounds a failure.
+echo "not a port" >"$WINEPREFIX/drive_c/not-a-port.txt"
+for refused in 'C:\not-a-port.txt|a regular file' 'C:\windows|a directory'; do
+  device=${refused%|*}
+  timeout 60 wine "$windows/app/cli/qsr470-update.exe" --device "$device" "$(winpath "$examples/script.ini")" \
+    >/dev/null 2>"$logs/cli-version-device.stderr"
+  status=$?
+  why=$(tr -d '\r' <"$logs/cli-version-device.stderr")
+  if ((status == 2)) && [[ $why == "qsr470-update: --device $device is ${refused#*|}, not a serial port" ]]; then
+    note "--device $device: exit 2, \"${refused#*|}\""
+  else
+    fail "--device $device: exit status $status (124: still trying after 60 s), stderr '$why', expected 2 and the reason"
+  fi
+done
 end
 
 begin cli-sample "the sample script on COM1, the unit's report identical to the Linux run"
@@ -343,10 +358,12 @@ end
 # --- the installer ---
 
 program_files="$WINEPREFIX/drive_c/Program Files/Corvane/QSR470 Updater"
-shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Corvane/QSR470 Updater.lnk"
+start_menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Corvane"
+shortcut="$start_menu/QSR470 Updater.lnk"
+readme_shortcut="$start_menu/QSR470 Updater README.lnk"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Corvane QSR470 Updater'
 
-begin installer "silent install, the installed window reads its version, silent uninstall"
+begin installer "silent install, the installed window reads its version, silent uninstall that keeps a technician's key"
 timeout 300 wine "$setup" /S >>"$logs/installer.log" 2>&1 || fail "the installer ended with status $?"
 # The zip and the installer carry the same files.
 files=0
@@ -357,21 +374,34 @@ done < <(unzip -Z1 "$zip" | sed -n 's|^[^/]*/\(.*[^/]\)$|\1|p')
 note "$files files of the zip installed"
 [[ -f "$program_files/Uninstall.exe" ]] || fail "no uninstaller"
 [[ -f $shortcut ]] || fail "no Start-menu shortcut"
+[[ -f $readme_shortcut ]] || fail "no Start-menu shortcut to the README"
+[[ -d $program_files/keys ]] || fail "no keys folder"
 timeout 120 wine reg query "$uninstall_key" >>"$logs/installer.log" 2>&1 ||
   fail "not listed among the installed programs"
 driver about 'C:\Program Files\Corvane\QSR470 Updater\QSR470Updater.exe' --version "$version"
+# A key a technician added, which uninstalling must leave with its folders.
+technician_key=$program_files/keys/technician.pub
+echo "untrusted comment: a technician's key" >"$technician_key"
 # The uninstaller runs from a copy of itself and returns at once.
 timeout 120 wine "$program_files/Uninstall.exe" /S >>"$logs/installer.log" 2>&1 ||
   fail "the uninstaller ended with status $?"
 uninstalled=$SECONDS
-if wait_until 120 test ! -e "$(dirname "$program_files")"; then
-  note "folder gone $((SECONDS - uninstalled)) s after the uninstaller started"
+# With a key left the folder stays: the uninstaller is through once its
+# shortcuts and, its last step, the programs' listing are gone.
+shortcuts_gone() { [[ ! -e $shortcut && ! -e $readme_shortcut ]]; }
+unlisted() { ! timeout 120 wine reg query "$uninstall_key" >/dev/null 2>&1; }
+if wait_until 120 shortcuts_gone && wait_until 120 unlisted; then
+  note "uninstalled $((SECONDS - uninstalled)) s after the uninstaller started"
 else
-  fail "the folder is still there 120 s after uninstalling: $(find "$program_files" | head -5)"
+  fail "shortcuts or the listing still there 120 s after uninstalling"
 fi
-# The uninstaller goes on after the folder: wait for its shortcut too.
-wait_until 120 test ! -e "$shortcut" || fail "the Start-menu shortcut is still there"
-! timeout 120 wine reg query "$uninstall_key" >/dev/null 2>&1 || fail "still listed among the installed programs"
+left=$(cd "$(dirname "$program_files")" && find . -mindepth 1 | sort | tr '\n' ' ')
+if [[ $left == "./QSR470 Updater ./QSR470 Updater/keys ./QSR470 Updater/keys/technician.pub " ]]; then
+  note "only the technician's key left, in its folders"
+else
+  fail "after uninstalling, expected only the technician's key in its folders, found: $left"
+fi
+rm -rf "$(dirname "$program_files")"
 end
 
 timeout 120 wineserver -w

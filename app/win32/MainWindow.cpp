@@ -171,11 +171,29 @@ void MainWindow::RebuildPortItems() {
     DeleteMenu(portMenu_, kMenuPorts, MF_BYPOSITION);
   const int checked = main_.CheckedPort();
   portItemsFor_ = checked;
+  // Three blanks set the device's name apart from the port's caption.
+  auto detail = [](const TPresentPort& port) {
+    return port.name.empty() ? std::string() : "   " + port.name;
+  };
+  // Com 1 to Com 9 stay, and name the adapter too: it is often on one of them.
+  const Menu& portMenu = *std::find_if(menus_.begin(), menus_.end(), [this](const Menu& menu) {
+    return menu.state == &main_.Port1;
+  });
+  for (std::size_t i = 0; i < portMenu.items.size(); ++i) {
+    const MenuItem& item = portMenu.items[i];
+    const auto port = std::find_if(present_.begin(), present_.end(), [&](const TPresentPort& p) {
+      return p.number == static_cast<int>(i + 1);
+    });
+    std::string caption = item.state->Caption + (port == present_.end() ? "" : detail(*port));
+    MENUITEMINFOA info{};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_STRING;
+    info.dwTypeData = caption.data();
+    SetMenuItemInfoA(portMenu_, item.id, FALSE, &info);
+  }
   std::vector<std::pair<int, std::string>> items;
   for (const TPresentPort& port : present_) {
-    if (port.number <= kMenuPorts) continue;
-    // Three blanks set the device's name apart from the port's caption.
-    items.emplace_back(port.number, port.name.empty() ? "" : "   " + port.name);
+    if (port.number > kMenuPorts) items.emplace_back(port.number, detail(port));
   }
   const bool checkedPresent = std::any_of(items.begin(), items.end(),
                                           [&](const auto& item) { return item.first == checked; });

@@ -389,7 +389,10 @@ std::string KeyIdText(const TKeyId& id) {
   std::string text = HexText(reversed.data(), reversed.size());
   std::transform(text.begin(), text.end(), text.begin(),
                  [](char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 32) : c; });
-  return text;
+  // minisign writes the id as a number, without leading zeros: the same
+  // text lets a station's keeper find it in a key file's comment.
+  const std::size_t first = std::min(text.find_first_not_of('0'), text.size() - 1);
+  return text.substr(first);
 }
 
 std::string Sha256Text(const TSha256& hash) {

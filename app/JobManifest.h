@@ -76,7 +76,8 @@ std::string ParseSignature(std::string_view text, TSignature& signature);
 std::string VerifySignature(const TSignature& signature, const TPublicKey& key,
                             std::string_view signedBytes);
 
-// A key id as minisign prints it: 16 hex digits, the last byte first.
+// A key id as minisign prints it: up to 16 hex digits (no leading zeros),
+// the last byte first.
 std::string KeyIdText(const TKeyId& id);
 std::string Sha256Text(const TSha256& hash);
 TSha256 Sha256(std::string_view bytes);

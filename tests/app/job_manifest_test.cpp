@@ -237,6 +237,9 @@ TEST(Manifest, ReadsBothFormsOfSha256sumAndRefusesWhatCouldLeaveTheFolder) {
                            "RWQBAgMEBQYHCAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\n",
                            key),
             "not a valid Ed25519 key");
+  // Key ids as minisign writes them in a key's comment: no leading zeros.
+  EXPECT_EQ(KeyIdText({0x01, 0, 0, 0, 0, 0, 0, 0x0F}), "F00000000000001");
+  EXPECT_EQ(KeyIdText({}), "0");
   // Where the file system ignores case, so does the manifest.
   EXPECT_NE(ParseManifest(hash + "  Boot.hex\n" + hash + "  boot.HEX\n", true, manifest), "");
   EXPECT_EQ(ParseManifest(hash + "  Boot.hex\n" + hash + "  boot.HEX\n", false, manifest), "");

@@ -89,6 +89,13 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
   return lines;
 }
 
+// An editor or a mail client may leave empty lines after a key or a
+// signature; minisign reads past them, and so must a station.
+void DropTrailingEmptyLines(std::vector<std::string_view>& lines) {
+  while (!lines.empty() && lines.back().empty())
+    lines.pop_back();
+}
+
 std::optional<std::vector<std::uint8_t>> Base64(std::string_view text) {
   auto value = [](char c) -> int {
     if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -149,11 +156,13 @@ std::string NameProblem(std::string_view name, std::string& normal) {
   return {};
 }
 
-enum class ReadResult { kOk, kMissing, kTooLarge, kError };
+enum class ReadResult { kOk, kMissing, kTooLarge, kNotAFile, kError };
 
 ReadResult ReadCapped(const std::string& path, std::size_t cap, std::string& bytes) {
   std::error_code error;
   if (!fs::exists(path, error)) return error ? ReadResult::kError : ReadResult::kMissing;
+  // A FIFO would block the read for ever.
+  if (!fs::is_regular_file(path, error)) return ReadResult::kNotAFile;
   std::ifstream in(path, std::ios::binary);
   if (!in) return ReadResult::kError;
   bytes.assign(cap + 1, '\0');
@@ -171,40 +180,26 @@ std::string ReadProblem(ReadResult result, const std::string& path, std::size_t 
       return path + " is missing";
     case ReadResult::kTooLarge:
       return path + " is larger than " + std::to_string(cap) + " bytes";
+    case ReadResult::kNotAFile: {
+      const std::string why = platform::NotAFileReason(path);
+      return path + " is " + (why.empty() ? "not a regular file" : why);
+    }
     case ReadResult::kError:
       break;
   }
   return path + " cannot be read";
 }
 
-struct MdCloser {
-  void operator()(gcry_md_hd_t handle) const { gcry_md_close(handle); }
-};
-using MdHandle = std::unique_ptr<std::remove_pointer_t<gcry_md_hd_t>, MdCloser>;
-
-std::optional<TSha256> Sha256OfFile(const std::string& path) {
-  if (!GcryptReady()) return std::nullopt;
-  // During a run the hash is of the held bytes, the very bytes the handlers
-  // will send.
-  if (const auto held = platform::HeldFileBytes(path)) {
-    TSha256 hash{};
-    gcry_md_hash_buffer(GCRY_MD_SHA256, hash.data(), held->data(), held->size());
-    return hash;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  gcry_md_hd_t raw = nullptr;
-  if (gcry_md_open(&raw, GCRY_MD_SHA256, 0) != 0) return std::nullopt;
-  const MdHandle md(raw);
-  std::vector<char> chunk(1 << 16);
-  while (in) {
-    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-    gcry_md_write(md.get(), chunk.data(), static_cast<std::size_t>(in.gcount()));
-  }
-  if (in.bad()) return std::nullopt;
-  TSha256 hash;
-  std::copy_n(gcry_md_read(md.get(), GCRY_MD_SHA256), hash.size(), hash.begin());
-  return hash;
+// The hash of a job's file, or why it cannot be read. Only the whole bytes
+// the platform layer takes (a regular file no larger than a job's may be)
+// are hashed: during a run those are the very bytes the handlers will send,
+// and nothing else, such as a FIFO or /dev/zero, can stall the run.
+std::string Sha256OfFile(const std::string& path, TSha256& hash) {
+  if (!GcryptReady()) return "the cryptographic library did not start";
+  std::shared_ptr<const std::string> bytes;
+  if (std::string why = platform::JobFileBytes(path, bytes); !why.empty()) return why;
+  hash = Sha256(*bytes);
+  return {};
 }
 
 struct SexpReleaser {
@@ -241,7 +236,7 @@ bool EndsWithPub(const fs::path& path) {
   return name.size() > 4 && SameName(std::string_view(name).substr(name.size() - 4), ".pub", true);
 }
 
-std::string AddKeyFile(const std::string& path, TTrustedKeys& trusted) {
+std::string AddKeyFile(const std::string& path, TTrustedKeys& trusted, TKeySource& source) {
   std::string text;
   const ReadResult read = ReadCapped(path, kMaxKeyBytes, text);
   if (read != ReadResult::kOk) return ReadProblem(read, path, kMaxKeyBytes);
@@ -250,6 +245,7 @@ std::string AddKeyFile(const std::string& path, TTrustedKeys& trusted) {
     return path + ": " + problem;
   key.source = path;
   trusted.keys.push_back(std::move(key));
+  ++source.keys;
   return {};
 }
 
@@ -326,6 +322,7 @@ std::string ParseManifest(std::string_view text, bool ignoreCase, TManifest& man
 std::string ParsePublicKey(std::string_view text, TPublicKey& key) {
   if (text.size() > kMaxKeyBytes) return "larger than " + std::to_string(kMaxKeyBytes) + " bytes";
   std::vector<std::string_view> lines = SplitLines(text);
+  DropTrailingEmptyLines(lines);
   if (!lines.empty() && lines.front().starts_with(kUntrusted)) lines.erase(lines.begin());
   if (lines.size() != 1) return "not a minisign public key (a comment line and one key line)";
   const auto bytes = Base64(lines[0]);
@@ -346,7 +343,8 @@ std::string ParsePublicKey(std::string_view text, TPublicKey& key) {
 std::string ParseSignature(std::string_view text, TSignature& signature) {
   if (text.size() > kMaxSignatureBytes)
     return "larger than " + std::to_string(kMaxSignatureBytes) + " bytes";
-  const std::vector<std::string_view> lines = SplitLines(text);
+  std::vector<std::string_view> lines = SplitLines(text);
+  DropTrailingEmptyLines(lines);
   if (lines.size() != 4) return "not four lines as minisign writes them";
   if (!lines[0].starts_with(kUntrusted)) return "line 1: no untrusted comment";
   const auto bytes = Base64(lines[1]);
@@ -391,7 +389,10 @@ std::string KeyIdText(const TKeyId& id) {
   std::string text = HexText(reversed.data(), reversed.size());
   std::transform(text.begin(), text.end(), text.begin(),
                  [](char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 32) : c; });
-  return text;
+  // minisign writes the id as a number, without leading zeros: the same
+  // text lets a station's keeper find it in a key file's comment.
+  const std::size_t first = std::min(text.find_first_not_of('0'), text.size() - 1);
+  return text.substr(first);
 }
 
 std::string Sha256Text(const TSha256& hash) {
@@ -411,27 +412,40 @@ std::string InstalledKeysFolder() {
 TTrustedKeys LoadTrustedKeys(const std::vector<std::string>& folders,
                              const std::vector<std::string>& files) {
   TTrustedKeys trusted;
-  auto fail = [&](const std::string& problem) {
+  auto fail = [&](TKeySource& source, const std::string& problem) {
+    if (source.problem.empty()) source.problem = problem;
     if (trusted.problem.empty()) trusted.problem = problem;
   };
   for (const std::string& folder : folders) {
+    TKeySource source;
+    source.origin = "folder";
+    source.path = folder;
     std::error_code error;
-    if (!fs::is_directory(folder, error)) continue;
-    trusted.sources.push_back(folder);
+    if (!fs::is_directory(folder, error)) {
+      source.absent = true;
+      trusted.sources.push_back(std::move(source));
+      continue;
+    }
     std::vector<fs::path> keys;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
       if (EndsWithPub(it->path())) keys.push_back(it->path());
     }
-    if (error) fail(folder + " cannot be listed");
+    if (error) fail(source, folder + " cannot be listed");
     // One order on every machine, so the same key wins the same way.
     std::sort(keys.begin(), keys.end());
     for (const fs::path& key : keys) {
-      if (std::string problem = AddKeyFile(key.string(), trusted); !problem.empty()) fail(problem);
+      if (std::string problem = AddKeyFile(key.string(), trusted, source); !problem.empty())
+        fail(source, problem);
     }
+    trusted.sources.push_back(std::move(source));
   }
   for (const std::string& file : files) {
-    trusted.sources.push_back(file);
-    if (std::string problem = AddKeyFile(file, trusted); !problem.empty()) fail(problem);
+    TKeySource source;
+    source.origin = "--trusted-key";
+    source.path = file;
+    if (std::string problem = AddKeyFile(file, trusted, source); !problem.empty())
+      fail(source, problem);
+    trusted.sources.push_back(std::move(source));
   }
   return trusted;
 }
@@ -439,14 +453,29 @@ TTrustedKeys LoadTrustedKeys(const std::vector<std::string>& folders,
 TTrustedKeys GatherTrustedKeys(const std::vector<std::string>& files) {
   std::vector<std::string> folders{InstalledKeysFolder()};
   const char* extra = std::getenv("QSR470_KEYS");
-  std::error_code error;
-  const bool extraMissing = extra && *extra && !fs::is_directory(extra, error);
   if (extra && *extra) folders.push_back(extra);
   TTrustedKeys trusted = LoadTrustedKeys(folders, files);
-  // A mistyped folder must not quietly leave jobs unsigned.
-  if (extraMissing && trusted.problem.empty())
-    trusted.problem = std::string("QSR470_KEYS names ") + extra + ", which is not a folder";
+  trusted.sources[0].origin = "installed folder";
+  if (extra && *extra) {
+    TKeySource& source = trusted.sources[1];
+    source.origin = "QSR470_KEYS";
+    // A mistyped folder must not quietly leave jobs unsigned.
+    if (source.absent) {
+      source.problem = std::string("QSR470_KEYS names ") + extra + ", which is not a folder";
+      if (trusted.problem.empty()) trusted.problem = source.problem;
+    }
+  }
   return trusted;
+}
+
+std::string TKeySource::Describe() const {
+  std::string text = origin + " " + path + ": ";
+  text += absent      ? "not there"
+          : keys == 0 ? "no key"
+          : keys == 1 ? "1 key"
+                      : std::to_string(keys) + " keys";
+  if (!problem.empty()) text += "; " + problem + " (this refuses every job)";
+  return text;
 }
 
 std::vector<std::string> TJobFiles::Describe() const {
@@ -537,7 +566,8 @@ TJobFiles CheckJobFiles(const std::string& folder, const std::string& script,
       return result;
     }
   } else if (signatureRead != ReadResult::kMissing) {
-    result.signer = "unsigned (a signature is present but not verified: no key is trusted)";
+    result.signer = std::string("unsigned (") + kSignatureNotVerified + ")";
+    result.note = kSignatureNotVerified;
   }
 
   TManifest manifest;
@@ -597,13 +627,14 @@ TJobFiles CheckJobFiles(const std::string& folder, const std::string& script,
     const TManifestEntry* entry = at->second;
     const std::string where =
         kManifestName + std::string(" line ") + std::to_string(entry->line) + ": " + entry->text;
-    const auto found = Sha256OfFile(InFolder(folder, entry->name));
-    if (!found) {
-      result.files.push_back({name, TFileState::Changed, "cannot be read"});
-      refuse(name + kNoMatch, InFolder(folder, entry->name) + " cannot be read; " + where);
-    } else if (*found != entry->hash) {
+    TSha256 found{};
+    if (const std::string why = Sha256OfFile(InFolder(folder, entry->name), found); !why.empty()) {
+      result.files.push_back({name, TFileState::Changed, "cannot be read: " + why});
+      refuse(name + kNoMatch,
+             InFolder(folder, entry->name) + " cannot be read (" + why + "); " + where);
+    } else if (found != entry->hash) {
       const std::string detail =
-          "expected " + Sha256Text(entry->hash) + ", found " + Sha256Text(*found);
+          "expected " + Sha256Text(entry->hash) + ", found " + Sha256Text(found);
       result.files.push_back({name, TFileState::Changed, detail});
       refuse(name + kNoMatch, detail + "; " + where);
     } else {

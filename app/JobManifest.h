@@ -25,6 +25,8 @@ inline constexpr const char* kNotTrusted = "Job not signed by a trusted key !!!"
 inline constexpr const char* kNoMatch = " does not match the job's SHA256SUMS !!!";
 inline constexpr const char* kNotListed = " is not listed in the job's SHA256SUMS !!!";
 inline constexpr const char* kManifestNotValid = "Job's SHA256SUMS not valid !!!";
+inline constexpr const char* kSignatureNotVerified =
+    "SHA256SUMS.minisig not verified: no key is trusted";
 
 // Large enough for thousands of files and for minisign's longest trusted
 // comment; anything larger is not a job's, and is refused before it is read.
@@ -74,14 +76,26 @@ std::string ParseSignature(std::string_view text, TSignature& signature);
 std::string VerifySignature(const TSignature& signature, const TPublicKey& key,
                             std::string_view signedBytes);
 
-// A key id as minisign prints it: 16 hex digits, the last byte first.
+// A key id as minisign prints it: up to 16 hex digits (no leading zeros),
+// the last byte first.
 std::string KeyIdText(const TKeyId& id);
 std::string Sha256Text(const TSha256& hash);
 TSha256 Sha256(std::string_view bytes);
 
+// A folder or file consulted for keys, whatever it gave: --check names every
+// one, so that an empty or mistyped source is seen.
+struct TKeySource {
+  std::string origin;  // "installed folder", "QSR470_KEYS", "--trusted-key", "folder"
+  std::string path;
+  std::size_t keys = 0;
+  bool absent = false;  // a folder that is not there
+  std::string problem;  // why it refuses every job; empty when it does not
+  std::string Describe() const;
+};
+
 struct TTrustedKeys {
   std::vector<TPublicKey> keys;
-  std::vector<std::string> sources;  // the folders and files in use, for people to read
+  std::vector<TKeySource> sources;  // in the order consulted
   // A key source that cannot be read. It refuses every job rather than
   // letting the rule fall back to unsigned jobs.
   std::string problem;
@@ -91,7 +105,8 @@ struct TTrustedKeys {
 std::string InstalledKeysFolder();
 
 // Every *.pub in each folder, then each file. A folder that does not exist
-// adds nothing; a key that does not read is a problem.
+// adds nothing; a key that does not read is a problem. Every folder and file
+// is named in `sources`.
 TTrustedKeys LoadTrustedKeys(const std::vector<std::string>& folders,
                              const std::vector<std::string>& files);
 
@@ -112,9 +127,12 @@ struct TFileVerdict {
 };
 
 struct TJobFiles {
-  std::string problem;   // the error stop's text; empty when the job may run
-  std::string detail;    // one line for the command line's stderr
-  std::string signer;    // "key ID (trusted comment)", or how the job is not signed
+  std::string problem;  // the error stop's text; empty when the job may run
+  std::string detail;   // one line for the command line's stderr
+  std::string signer;   // "key ID (trusted comment)", or how the job is not signed
+  // A signature present that nothing verified (no key is trusted), for the
+  // run to report; empty otherwise.
+  std::string note;
   bool checked = false;  // false when nothing applied: no key and no manifest
   std::vector<TFileVerdict> files;
   // Lines for --check: the signer, then each file with its state.

@@ -480,6 +480,7 @@ void TMainFich::RunStep() {
       // as changed and not as whatever its changed bytes break.
       const TJobFiles files = CheckJobFiles(settings.folder, ScriptPath, JobFileNames(job),
                                             GatherTrustedKeys(TrustedKeyFiles));
+      if (!files.note.empty()) ShowInfo(files.note);
       if (!files.problem.empty()) {
         LastErrorDetail = files.detail;
         ShowError(files.problem);

@@ -35,11 +35,62 @@ HeldFiles& Held() {
   return held;
 }
 
+// The key a file is held under. Paths are compared as the system resolves
+// them, or one file would be read twice under two names and its hash taken
+// of other bytes than those played.
+std::string HeldKey(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path full = std::filesystem::absolute(path, ec);
+  if (ec) full = path;
+  std::string key = full.lexically_normal().string();
+  if (FileNamesIgnoreCase()) {
+    std::transform(key.begin(), key.end(), key.begin(), [](char c) {
+      return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+  }
+  return key;
+}
+
 std::shared_ptr<const std::string> AlreadyHeld(const std::string& path) {
   const HeldFiles& held = Held();
   if (!held.holding) return nullptr;
-  const auto it = held.bytes.find(path);
+  const auto it = held.bytes.find(HeldKey(path));
   return it == held.bytes.end() ? nullptr : it->second;
+}
+
+// The file whole, or the reason it is not read.
+std::shared_ptr<const std::string> ReadWholeFile(const std::string& path, std::string& why) {
+  if (!RegularFileOnDisk(path)) {
+    why = NotAFileReason(path);
+    std::error_code ec;
+    if (why.empty()) why = std::filesystem::exists(path, ec) ? "not a regular file" : "missing";
+    return nullptr;
+  }
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec) {
+    why = "its size cannot be read";
+    return nullptr;
+  }
+  if (size > kMaxHeldBytes) {
+    why = "larger than any job file may be";
+    return nullptr;
+  }
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                       &std::fclose);
+  if (!file) {
+    why = "it cannot be opened";
+    return nullptr;
+  }
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
+  // A file that changes while it is read is taken as read: what is held is
+  // what every later reader sees, and the manifest's hash is of these bytes.
+  if (std::ferror(file.get()) != 0) {
+    why = "a read error";
+    return nullptr;
+  }
+  return std::make_shared<const std::string>(std::move(bytes));
 }
 
 }  // namespace
@@ -49,25 +100,26 @@ void HoldJobFiles(bool hold) {
   Held().bytes.clear();
 }
 
-std::shared_ptr<const std::string> HeldFileBytes(const std::string& path) {
+std::string JobFileBytes(const std::string& path, std::shared_ptr<const std::string>& bytes) {
   HeldFiles& held = Held();
-  if (!held.holding) return nullptr;
-  if (auto bytes = AlreadyHeld(path)) return bytes;
-  if (!RegularFileOnDisk(path)) return nullptr;
-  std::error_code ec;
-  const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  if (ec || size > kMaxHeldBytes) return nullptr;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                       &std::fclose);
-  if (!file) return nullptr;
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
-  // A file that changes while it is read is taken as read: what is held is
-  // what every later reader sees, and the manifest's hash is of these bytes.
-  if (std::ferror(file.get()) != 0) return nullptr;
-  auto shared = std::make_shared<const std::string>(std::move(bytes));
-  held.bytes.emplace(path, shared);
-  return shared;
+  const std::string key = held.holding ? HeldKey(path) : std::string();
+  if (held.holding) {
+    if (const auto it = held.bytes.find(key); it != held.bytes.end()) {
+      bytes = it->second;
+      return {};
+    }
+  }
+  std::string why;
+  bytes = ReadWholeFile(path, why);
+  if (bytes && held.holding) held.bytes.emplace(key, bytes);
+  return why;
+}
+
+std::shared_ptr<const std::string> HeldFileBytes(const std::string& path) {
+  if (!Held().holding) return nullptr;
+  std::shared_ptr<const std::string> bytes;
+  JobFileBytes(path, bytes);
+  return bytes;
 }
 
 bool FileExists(const std::string& path) {

@@ -80,8 +80,16 @@ ReadStatus ReadTextLines(const std::string& path, std::vector<std::string>& line
 // without reading it. Used by the main thread alone.
 void HoldJobFiles(bool hold);
 // The held bytes of `path`, read now if this is its first read; nothing when
-// no run holds files, or when the file cannot be held.
+// no run holds files, or when the file cannot be held. Paths that name one
+// file as the system resolves names ("./a.hex" and "a.hex"; on Windows also
+// "A.HEX") share one held copy.
 std::shared_ptr<const std::string> HeldFileBytes(const std::string& path);
+// The whole of a job's file, in `bytes`: the held copy while a run holds
+// files, else read now. Only a regular file no larger than a job may hold is
+// read, so that a FIFO cannot block and /dev/zero cannot run for ever; for
+// anything else, the reason it cannot be read ("missing", "a FIFO", "a
+// device", "larger than any job file may be", ...), with `bytes` empty.
+std::string JobFileBytes(const std::string& path, std::shared_ptr<const std::string>& bytes);
 
 class TextLineReader {
  public:

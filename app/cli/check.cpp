@@ -80,14 +80,15 @@ int RunCheck(const CliOptions& options) {
   std::printf("total: %zu instructions, about %s at 57600 baud%s\n", job.lines.size() - 2,
               Seconds(job.EstimateMs()).c_str(),
               options.slow ? " (PROM transfers at 19200 baud)" : "");
-  std::string sources;
-  for (const std::string& source : keys.sources)
-    sources += (sources.empty() ? "" : ", ") + source;
+  // Every source consulted, found or not: an empty or mistyped folder and a
+  // key file that does not read are what a station's keeper looks for here.
   if (keys.keys.empty()) {
-    std::printf("trusted keys: none (installed folder %s)\n", InstalledKeysFolder().c_str());
+    std::printf("trusted keys: none\n");
   } else {
-    std::printf("trusted keys: %zu, from %s\n", keys.keys.size(), sources.c_str());
+    std::printf("trusted keys: %zu\n", keys.keys.size());
   }
+  for (const TKeySource& source : keys.sources)
+    std::printf("key source: %s\n", source.Describe().c_str());
   for (const std::string& line : files.Describe())
     std::printf("%s\n", line.c_str());
   return job.FirstProblem() || !files.problem.empty() ? 1 : 0;

@@ -1,6 +1,7 @@
 // Signed jobs against the tools the factory uses: coreutils' sha256sum
 // writes the manifest and minisign makes the keys and signs it, at test time.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/JobManifest.h"
@@ -159,9 +161,36 @@ TEST_F(SignedJob, WithoutATrustedKeyAManifestStillHasToMatch) {
   job = Check({});
   EXPECT_EQ(job.problem, "") << job.detail;
   EXPECT_NE(job.signer.find("not verified"), std::string::npos) << job.signer;
+  EXPECT_EQ(job.note, kSignatureNotVerified);
   // Every listed file counts, used or not.
   Write(dir_ / "keyb0.hex", "changed");
   EXPECT_EQ(Check({}, {"boot.hex"}).problem, std::string("keyb0.hex") + kNoMatch);
+
+  // Listed names that are no files are refused at once, never read: a FIFO
+  // would block for ever and /dev/zero would never end.
+  Manifest("script.ini boot.hex");
+  ASSERT_EQ(::mkfifo((dir_ / "pipe").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", dir_ / "zero");
+  const std::string zeros(64, '0');
+  for (const auto& [name, reason] : {std::pair{"pipe", "a FIFO"}, std::pair{"zero", "a device"}}) {
+    Write(dir_ / "SHA256SUMS", ReadAll(dir_ / "SHA256SUMS") + zeros + "  " + name + "\n");
+    job = Check({}, {"boot.hex"});
+    EXPECT_EQ(job.problem, name + std::string(kNoMatch)) << job.detail;
+    EXPECT_NE(job.detail.find(reason), std::string::npos) << job.detail;
+    Manifest("script.ini boot.hex");
+  }
+}
+
+TEST_F(SignedJob, KeyAndSignatureWithTrailingEmptyLinesReadAsMinisignReadsThem) {
+  Manifest("script.ini boot.hex keyb0.hex");
+  Sign("factory");
+  // As an editor or a mail client leaves them.
+  Write(dir_ / "factory.pub", ReadAll(dir_ / "factory.pub") + "\n\r\n");
+  Write(dir_ / "SHA256SUMS.minisig", ReadAll(dir_ / "SHA256SUMS.minisig") + "\n\n");
+  ASSERT_EQ(Shell(kMinisign + " -V -p factory.pub -m SHA256SUMS"), 0);
+  const TTrustedKeys keys = Trust("factory");
+  ASSERT_EQ(keys.problem, "");
+  EXPECT_EQ(Check(keys).problem, "") << Check(keys).detail;
 }
 
 TEST(Manifest, ReadsBothFormsOfSha256sumAndRefusesWhatCouldLeaveTheFolder) {
@@ -201,6 +230,9 @@ TEST(Manifest, ReadsBothFormsOfSha256sumAndRefusesWhatCouldLeaveTheFolder) {
                            "RWQBAgMEBQYHCAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\n",
                            key),
             "not a valid Ed25519 key");
+  // Key ids as minisign writes them in a key's comment: no leading zeros.
+  EXPECT_EQ(KeyIdText({0x01, 0, 0, 0, 0, 0, 0, 0x0F}), "F00000000000001");
+  EXPECT_EQ(KeyIdText({}), "0");
   // Where the file system ignores case, so does the manifest.
   EXPECT_NE(ParseManifest(hash + "  Boot.hex\n" + hash + "  boot.HEX\n", true, manifest), "");
   EXPECT_EQ(ParseManifest(hash + "  Boot.hex\n" + hash + "  boot.HEX\n", false, manifest), "");

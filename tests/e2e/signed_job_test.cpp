@@ -3,6 +3,7 @@
 // what was signed in each way a job can, every one stopped before the port
 // opens.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -137,6 +138,47 @@ TEST_F(SignedJobRun, EachDepartureFromTheSignedJobStopsBeforeThePortOpens) {
   fs::remove(dir_ / "job" / "SHA256SUMS.minisig");
   EXPECT_EQ(Refused("factory", err), 1);
   EXPECT_EQ(LastLine(err), "Job not signed by a trusted key !!!") << err;
+}
+
+TEST_F(SignedJobRun, WithoutAKeyTheSignatureIsReportedAndWhatIsNoFileRefusesAtOnce) {
+  // A listed FIFO would block the hash for ever, and /dev/zero never end.
+  const std::string job = (dir_ / "job").string() + "/";
+  ASSERT_EQ(::mkfifo((job + "pipe").c_str(), 0600), 0);
+  std::ofstream(job + "SHA256SUMS", std::ios::app) << std::string(64, '0') << "  pipe\n";
+  fs::create_directories(dir_ / "nokeys");
+  ::setenv("QSR470_KEYS", (dir_ / "nokeys").string().c_str(), 1);
+  e2e::Process updater;
+  ASSERT_TRUE(updater.Start({kUpdater, "--device", (dir_ / "no-such-port").string(), "--timeout",
+                             "2", job + "script.ini"}));
+  EXPECT_EQ(updater.Wait(kRunDeadline), 1);
+  EXPECT_EQ(LastLine(updater.Err()), "pipe does not match the job's SHA256SUMS !!!")
+      << updater.Err();
+  EXPECT_NE(updater.Err().find("a FIFO"), std::string::npos) << updater.Err();
+  EXPECT_NE(updater.Out().find("SHA256SUMS.minisig not verified: no key is trusted\n"),
+            std::string::npos)
+      << updater.Out();
+
+  // --check names every key source it consulted, the empty one too, and the
+  // key file that refuses every job.
+  fs::remove(job + "pipe");
+  std::ofstream(dir_ / "bad.pub") << "untrusted comment: x\nnot a key\n\n";
+  e2e::Process check;
+  ASSERT_TRUE(check.Start(
+      {kUpdater, "--check", "--trusted-key", (dir_ / "bad.pub").string(), job + "script.ini"}));
+  EXPECT_EQ(check.Wait(kRunDeadline), 1);
+  ::unsetenv("QSR470_KEYS");
+  EXPECT_NE(check.Out().find("trusted keys: none\nkey source: installed folder "),
+            std::string::npos)
+      << check.Out();
+  EXPECT_NE(
+      check.Out().find("key source: QSR470_KEYS " + (dir_ / "nokeys").string() + ": no key\n"),
+      std::string::npos)
+      << check.Out();
+  EXPECT_NE(
+      check.Out().find("key source: --trusted-key " + (dir_ / "bad.pub").string() + ": no key; "),
+      std::string::npos)
+      << check.Out();
+  EXPECT_NE(check.Out().find("(this refuses every job)"), std::string::npos) << check.Out();
 }
 
 }  // namespace

@@ -55,6 +55,14 @@ TEST_F(TextFiles, WhileARunHoldsItsFilesEachIsReadFromTheDiskOnce) {
   EXPECT_EQ(line, ":00000001FF");
   EXPECT_FALSE(reader.Next(line));
   EXPECT_EQ(*platform::HeldFileBytes(path), ":00000001FF\r\n");
+  // The same file under another spelling of its path, as a script may name
+  // it, is the held copy too.
+  const std::string spelled = (dir_ / "." / "keyb0.hex").string();
+  ASSERT_EQ(platform::ReadTextLines(spelled, lines), platform::ReadStatus::kOk);
+  EXPECT_EQ(lines, (Lines{":00000001FF"}));
+  std::shared_ptr<const std::string> bytes;
+  EXPECT_EQ(platform::JobFileBytes(dir_.string() + "//keyb0.hex", bytes), "");
+  EXPECT_EQ(bytes, platform::HeldFileBytes(path));
   // Once the run ends, the disk speaks again.
   platform::HoldJobFiles(false);
   EXPECT_EQ(platform::HeldFileBytes(path), nullptr);

@@ -2,7 +2,8 @@
 
 #include <string>
 
-inline constexpr const char* kProgramTitle = "Corvane QSR470 Updater";
+// The build gives it (QSR470_PROGRAM_TITLE in the top CMakeLists.txt).
+extern const char kProgramTitle[];
 
 // The program's four-part file version ("1.8.0.5"), or empty when the
 // program carries none.

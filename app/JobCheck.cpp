@@ -2,18 +2,18 @@
 
 #include <algorithm>
 
-#include "app/LinkPort.h"
 #include "handlers/InstCourante.h"
 #include "handlers/progboot.h"
 #include "handlers/progjtag.h"
 #include "handlers/progpsd.h"
 #include "hex/hex.h"
 #include "platform/files.h"
+#include "platform/wire.h"
 
 namespace {
 
 std::uint64_t RoundedWireMs(std::uint64_t bytes, std::uint32_t baud) {
-  return static_cast<std::uint64_t>(WireMs(bytes, baud) + 0.5);
+  return static_cast<std::uint64_t>(platform::WireMs(bytes, baud) + 0.5);
 }
 
 // The handlers are offered a line in the run's order; the first that

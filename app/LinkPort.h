@@ -1,18 +1,11 @@
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 // Port numbers a run may select: COM1 to COM255, as Windows numbers them.
 inline constexpr int kMaxPortNumber = 255;
-
-// How long `bytes` take on the line at `baud`: a start bit, 8 data bits and
-// a stop bit each, without gaps.
-inline double WireMs(std::uint64_t bytes, std::uint32_t baud) {
-  return static_cast<double>(bytes) * 10 * 1000 / baud;
-}
 
 // What the main window needs of the serial link: the link state it shares
 // with the communication thread, and the thread's two speed changes. The

@@ -6,6 +6,7 @@
 
 #include "link/ComThread.h"
 #include "link/SerialPorts.h"
+#include "platform/wire.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ class TSerialLink final : public TLinkPort {
     awaitingReply_ = false;
     if (latencies_.size() >= kMaxLatencies) return;
     const double waitedMs = std::chrono::duration<double, std::milli>(arrived_ - put_).count();
-    const double wireMs = WireMs(putBytes_ + replyBytes, baud_);
+    const double wireMs = platform::WireMs(putBytes_ + replyBytes, baud_);
     latencies_.push_back(std::max(0.0, waitedMs - wireMs));
   }
 

@@ -102,7 +102,10 @@ if(WIN32)
   # The installer is ours (cmake/NSIS.template.in): CPack's own adds pages,
   # PATH editing and an uninstall shortcut that the installer never had.
   set(CPACK_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake)
-  set(CPACK_NSIS_DISPLAY_NAME "Corvane QSR470 Updater")
+  set(CPACK_NSIS_DISPLAY_NAME "${QSR470_PROGRAM_TITLE}")
+  # The name of the installed programs' entry: an identity, not the title. A
+  # later installer replaces the entry only under the same name, so it stays
+  # as it is if the title ever changes.
   set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "Corvane QSR470 Updater")
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
   set(CPACK_PACKAGE_INSTALL_DIRECTORY "Corvane\\\\QSR470 Updater")

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <utility>
 
 #include "link/ComDrv32_backend.h"
 #include "platform/tick.h"
+#include "platform/wire.h"
 
 namespace {
 
@@ -336,13 +338,14 @@ void TCommPortDriver::PollPackets(int waiting) {
 }
 
 std::uint32_t TCommPortDriver::TransmitTime(TComPortBaudRate Speed, std::uint32_t N) {
-  // N / (bps / 10) * 1000 computed exactly, then rounded half to even.
-  const std::uint64_t bps = BaudRateValue(Speed);
-  const std::uint64_t scaled = std::uint64_t{N} * 10000;
-  std::uint64_t quotient = scaled / bps;
-  const std::uint64_t twiceRest = 2 * (scaled % bps);
-  if (twiceRest > bps || (twiceRest == bps && (quotient & 1) != 0)) ++quotient;
-  return static_cast<std::uint32_t>(std::min<std::uint64_t>(quotient, UINT32_MAX));
+  // Rounded as exactly as in integers: N * 10000 stays below 2^53, so the
+  // quotient is the nearest double, a half is exact, and no other fraction
+  // comes within half a unit of one.
+  const double ms = platform::WireMs(N, BaudRateValue(Speed));
+  double whole = std::floor(ms);
+  const double rest = ms - whole;
+  if (rest > 0.5 || (rest == 0.5 && std::fmod(whole, 2) != 0)) whole += 1;
+  return static_cast<std::uint32_t>(std::min<double>(whole, UINT32_MAX));
 }
 
 void TCommPortDriver::StartTimer() {

@@ -249,3 +249,7 @@ inline constexpr int kMaxComPortNumber = 255;
 // QSR470_COM<n> when it is set, else /dev/ttyS<n-1>. The gang names its
 // updaters' devices by the same rule, so it lives here alone.
 std::string PortDeviceName(int number);
+// The device QSR470_COM<n> names for a port number, if it names one; never
+// on Windows, which numbers its ports itself. The list of ports present
+// tells such a device from a numbered UART by it.
+std::optional<std::string> PortDeviceFromEnvironment(int number);

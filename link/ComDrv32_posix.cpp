@@ -412,10 +412,13 @@ std::unique_ptr<SerialBackend> MakeNativeBackend() {
 
 }  // namespace comdrv
 
-std::string PortDeviceName(int number) {
+std::optional<std::string> PortDeviceFromEnvironment(int number) {
   const std::string variable = "QSR470_COM" + std::to_string(number);
-  if (const char* named = std::getenv(variable.c_str()); named != nullptr && *named != '\0') {
-    return named;
-  }
-  return "/dev/ttyS" + std::to_string(number - 1);
+  const char* named = std::getenv(variable.c_str());
+  if (named == nullptr || *named == '\0') return std::nullopt;
+  return named;
+}
+
+std::string PortDeviceName(int number) {
+  return PortDeviceFromEnvironment(number).value_or("/dev/ttyS" + std::to_string(number - 1));
 }

@@ -292,3 +292,7 @@ std::string PortDeviceName(int number) {
   // The "\\.\" prefix is what makes ports above COM9 reachable.
   return "\\\\.\\COM" + std::to_string(number);
 }
+
+std::optional<std::string> PortDeviceFromEnvironment(int) {
+  return std::nullopt;
+}

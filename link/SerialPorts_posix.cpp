@@ -65,9 +65,7 @@ std::vector<TSerialPortInfo> ListSerialPorts() {
             [](const Adapter& a, const Adapter& b) { return a.name < b.name; });
   std::vector<TSerialPortInfo> ports;
   for (int n = 1; n <= kMaxComPortNumber; ++n) {
-    const std::string variable = "QSR470_COM" + std::to_string(n);
-    const char* named = std::getenv(variable.c_str());
-    const bool mapped = named != nullptr && *named != '\0';
+    const bool mapped = PortDeviceFromEnvironment(n).has_value();
     const std::string device = PortDeviceName(n);
     if (mapped ? !DevicePresent(device) : !UartPresent(n - 1)) continue;
     TSerialPortInfo port{n, "", device};

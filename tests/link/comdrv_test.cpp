@@ -450,7 +450,13 @@ TEST(TransmitTime, TenBitsPerByteRoundedHalfToEven) {
       {br9600, 36, 38},    // 37.5 rounds to the even 38
       {br57600, 100, 17},  // 17.36
       {br110, 1, 91},      // 90.9
-      {br115200, 0, 0},   {br19200, 1920, 1000},
+      {br115200, 0, 0},
+      {br19200, 1920, 1000},
+      // Halves and near-halves far from zero, where a rounding slip would show.
+      {br9600, 3600000012, 3750000012},
+      {br9600, 3600000036, 3750000038},
+      {br115200, 4294967295, 372827022},
+      {br110, 4294967295, 4294967295},  // beyond the counter: held at its top
   };
   for (const auto& c : cases) {
     EXPECT_EQ(TCommPortDriver::TransmitTime(c.speed, c.bytes), c.ms) << c.bytes;

@@ -518,6 +518,9 @@ class Converter {
       }
       frequency_ = default_frequency_;
     }
+    // The output's first line; the statements follow it in the same text.
+    body_ = "// Effect file converted by qsr470-svf2effect from " + source_ +
+            "; each statement names its line there.\n";
     Lexer lexer(svf);
     Statement statement;
     while (lexer.Next(statement)) {
@@ -547,13 +550,13 @@ class Converter {
             {line_, why_dropped_.empty() ? "it changes nothing on the chain" : why_dropped_});
       }
     }
-    if (result_.problems.empty() && Header().size() + body_.size() > options_.max_output_bytes) {
+    if (result_.problems.empty() && body_.size() > options_.max_output_bytes) {
       TooLarge();  // the last lines joined a clock or two
     }
     if (!result_.problems.empty()) {
       body_.clear();
     } else {
-      result_.effect = Header() + body_;
+      result_.effect = std::move(body_);  // no second copy of a large file
     }
     return std::move(result_);
   }
@@ -603,11 +606,6 @@ class Converter {
     return Refusal{"unknown statement " + tokens[0].text};
   }
 
-  std::string Header() const {
-    return "// Effect file converted by qsr470-svf2effect from " + source_ +
-           "; each statement names its line there.\n";
-  }
-
   // The output would be larger than the updater takes: said once, at the
   // statement that crossed the limit, and nothing more is kept.
   void TooLarge() {
@@ -626,7 +624,7 @@ class Converter {
   void Emit(const std::string& statement) {
     if (too_large_) return;
     std::string line = statement + "; // " + source_ + ":" + std::to_string(line_);
-    if (Header().size() + body_.size() + line.size() + 1 > options_.max_output_bytes) {
+    if (body_.size() + line.size() + 1 > options_.max_output_bytes) {
       TooLarge();
       return;
     }

@@ -123,7 +123,8 @@ bool WriteNewFile(const std::string& path, std::string_view bytes) {
   if (fd >= 0 && file == nullptr) ::close(fd);
 #endif
   if (file == nullptr) return false;
-  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  // An empty view may hold no pointer at all, which fwrite must not be given.
+  bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   int error = written ? 0 : errno;
   if (std::fclose(file) != 0 && written) {
     written = false;

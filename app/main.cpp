@@ -3,6 +3,7 @@
 #include "app/About.h"
 #include "app/JobCheck.h"
 #include "app/JobManifest.h"
+#include "app/StopText.h"
 
 #include <string>
 #include <string_view>
@@ -728,15 +729,9 @@ std::string PositionText(const TRunRecord& record) {
 }
 
 std::string AfterStopText(const TRunRecord& record) {
-  if (!record.UnitChanged) return "Stopped: the unit was not changed.";
   const TRunPosition& at = record.StoppedAt;
-  std::string text = "Stopped: the unit may be incompletely updated";
-  if (at.ScriptLine >= 0) {
-    text += " (" + at.Instruction + " was under way); run the update again to complete it.";
-  } else {
-    text += "; run the update again to complete it.";
-  }
-  return text;
+  return "Stopped: " +
+         StopVerdict(record.UnitChanged, at.ScriptLine >= 0 ? at.Instruction : std::string()) + ".";
 }
 
 void TMainFich::EndRun(const char* result) {

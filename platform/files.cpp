@@ -1,8 +1,15 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <map>
 #include <utility>
@@ -149,6 +156,47 @@ std::string NotAFileReason(const std::string& path) {
     default:
       return {};
   }
+}
+
+bool WriteNewFile(const std::string& path, std::string_view bytes) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  // A folder of that name is left alone: creating the file then fails.
+  if (fs::symlink_status(path, ec).type() != fs::file_type::directory) fs::remove(path, ec);
+#ifdef _WIN32
+  // The C runtime the Windows build links knows no "x" in fopen's mode.
+  const int fd =
+      ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  std::FILE* file = fd < 0 ? nullptr : ::_fdopen(fd, "wb");
+  if (fd >= 0 && file == nullptr) ::_close(fd);
+#else
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+  if (fd >= 0 && file == nullptr) ::close(fd);
+#endif
+  if (file == nullptr) return false;
+  // An empty view may hold no pointer at all, which fwrite must not be given.
+  bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  int error = written ? 0 : errno;
+  if (std::fclose(file) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (!written) {
+    fs::remove(path, ec);
+    errno = error;
+  }
+  return written;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (const bool same = fs::equivalent(a, b, ec); !ec) return same;
+  const fs::path ca = fs::weakly_canonical(a, ec);
+  if (ec) return false;
+  const fs::path cb = fs::weakly_canonical(b, ec);
+  return !ec && ca == cb;
 }
 
 std::int64_t FileSize(const std::string& path) {

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -54,6 +55,17 @@ std::string NotAFileReason(const std::string& path);
 // Empty when it is a terminal, when nothing is there yet (an adapter may be
 // plugged in later), or when this platform cannot tell.
 std::string NotASerialPortReason(const std::string& path);
+
+// Writes `bytes` as the file `path`, made anew. Whatever stale file is there
+// is removed first (a link goes, never the file it points to) and the file is
+// then created exclusively, so a link planted in its place is never written
+// through. False, with errno set, when it cannot be done; a part written is
+// then removed.
+bool WriteNewFile(const std::string& path, std::string_view bytes);
+
+// Whether both paths name one file that exists. Where the system cannot tell
+// (the Windows runtime fails on some paths), the paths' canonical forms decide.
+bool SameFile(const std::string& a, const std::string& b);
 
 // The size in bytes of a regular file, or -1 when there is none.
 std::int64_t FileSize(const std::string& path);

@@ -32,11 +32,40 @@ std::string PlanText(const TJobLine& line) {
   return text + ", " + Seconds(TJob::EstimateMs(plan));
 }
 
+TJobSettings Settings(const CliOptions& options, const std::string& script) {
+  TJobSettings settings;
+  settings.script = script;
+  settings.folder = options.files ? *options.files : platform::FolderOf(script);
+  settings.slow = options.slow;
+  TCompSelDlg selection;
+  ApplySkips(options, selection);
+  for (int component = 0; component < kComponentCount; ++component)
+    settings.skipped[component] = !selection.Selected(component);
+  return settings;
+}
+
+std::string CheckedScriptPath(const CliOptions& options) {
+  return options.readId ? "readid.ini" : platform::AbsolutePath(StartScriptPath(options.script));
+}
+
 }  // namespace
 
+std::vector<std::string> JobPaths(const CliOptions& options) {
+  const std::string script = CheckedScriptPath(options);
+  std::vector<std::string> paths = {script};
+  std::vector<std::string> lines;
+  if (ScriptTooLarge(script) ||
+      platform::ReadTextLines(script, lines) != platform::ReadStatus::kOk) {
+    return paths;
+  }
+  const TJobSettings settings = Settings(options, script);
+  for (const std::string& name : JobFileNames(CheckJob(lines, settings)))
+    paths.push_back(settings.folder + name);
+  return paths;
+}
+
 int RunCheck(const CliOptions& options) {
-  const std::string script =
-      options.readId ? "readid.ini" : platform::AbsolutePath(StartScriptPath(options.script));
+  const std::string script = CheckedScriptPath(options);
   std::vector<std::string> lines;
   if (ScriptTooLarge(script)) {
     std::fprintf(stderr, "%s\n", FindingText(ScriptTooLargeFinding(script)).c_str());
@@ -48,14 +77,7 @@ int RunCheck(const CliOptions& options) {
     std::fprintf(stderr, "%s:0: %s%s\n", script.c_str(), script.c_str(), kNotFound);
     return 1;
   }
-  TJobSettings settings;
-  settings.script = script;
-  settings.folder = options.files ? *options.files : platform::FolderOf(script);
-  settings.slow = options.slow;
-  TCompSelDlg selection;
-  ApplySkips(options, selection);
-  for (int component = 0; component < kComponentCount; ++component)
-    settings.skipped[component] = !selection.Selected(component);
+  const TJobSettings settings = Settings(options, script);
   const TJob job = CheckJob(lines, settings);
   const TTrustedKeys keys = GatherTrustedKeys(options.trustedKeys);
   const TJobFiles files = CheckJobFiles(settings.folder, script, JobFileNames(job), keys);

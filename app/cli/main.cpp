@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -35,9 +36,29 @@ constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
+// The job's file that the report, or its temporary, would replace; empty
+// when none. A report path where nothing is yet can be no job's file, so
+// the job is read only when something is there.
+std::string ReportReplacesJobFile(const CliOptions& options) {
+  if (!options.report) return {};
+  const std::string report = *options.report;
+  const std::string tmp = report + ".tmp";
+  std::error_code ec;
+  if (!std::filesystem::exists(report, ec) && !std::filesystem::exists(tmp, ec)) return {};
+  for (const std::string& path : JobPaths(options)) {
+    if (platform::SameFile(report, path) || platform::SameFile(tmp, path)) return path;
+  }
+  return {};
+}
+
 int Run(const CliOptions& options) {
   // What the run leaves behind is checked before the unit hears anything.
   ReportFile report;
+  if (const std::string job = ReportReplacesJobFile(options); !job.empty()) {
+    std::cerr << "qsr470-update: --report " << *options.report << " would replace the job's file "
+              << job << "; name another report file\n";
+    return kExitUsage;
+  }
   if (std::string error; options.report && !report.Prepare(*options.report, error)) {
     std::cerr << "qsr470-update: " << error << "\n";
     return kExitUsage;

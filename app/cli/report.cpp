@@ -6,7 +6,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <utility>
 
 #include "platform/files.h"
@@ -25,12 +24,10 @@ bool ReportFile::Prepare(const std::string& path, std::string& error) {
     return false;
   }
   const std::string tmp = path + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (f == nullptr) {
+  if (!platform::WriteNewFile(tmp, {})) {  // empty: nothing to lose
     error = "cannot write the report " + path + ": " + tmp + ": " + std::strerror(errno);
     return false;
   }
-  std::fclose(f);  // empty: nothing to lose
   path_ = path;
   tmp_ = tmp;
   return true;
@@ -40,15 +37,10 @@ bool ReportFile::Commit(const std::string& json, std::string& error) {
   if (tmp_.empty()) return true;
   const std::string tmp = std::exchange(tmp_, std::string());
   std::error_code ec;
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out << json;
-    out.close();
-    if (!out) {
-      error = "cannot write the report " + tmp;
-      std::filesystem::remove(tmp, ec);
-      return false;
-    }
+  // Made anew: what stands at FILE.tmp now may not be what Prepare made.
+  if (!platform::WriteNewFile(tmp, json)) {
+    error = "cannot write the report " + tmp + ": " + std::strerror(errno);
+    return false;
   }
   std::filesystem::rename(tmp, path_, ec);
   if (ec) {

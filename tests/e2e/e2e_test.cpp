@@ -29,6 +29,11 @@ const std::string kUnit = QSR470_UNITSIM_BIN;
 const std::string kExamples = std::string(QSR470_EXAMPLES_DIR) + "/";
 constexpr auto kRunDeadline = 300s;  // generous: sanitizer builds are slow
 
+std::string Bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 std::string ImageSum(const std::string& file, std::uint16_t first, std::uint16_t last) {
   std::vector<std::string> lines;
   EXPECT_EQ(platform::ReadTextLines(kExamples + file, lines), platform::ReadStatus::kOk);
@@ -253,7 +258,12 @@ TEST_F(EndToEnd, InjectedFailureNamesTheScriptLineAndTheFileLineUnderWay) {
   StartUnit({"--fail-at", "rec:2"});
   const std::string script = (dir_ / "job.ini").string();
   std::ofstream(script) << "rem one bank\nP1 keyb1.hex\n";
+  // A stale temporary that is a link: the record must not go through it.
+  std::ofstream(dir_ / "elsewhere") << "keep";
+  fs::create_symlink(dir_ / "elsewhere", dir_ / "run.json.tmp");
   EXPECT_EQ(RunUpdater({script}), 1);
+  EXPECT_EQ(Bytes(dir_ / "elsewhere"), "keep");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "run.json.tmp")));
   const Json run = RunReport();
   EXPECT_EQ(updater_.Err(),
             "at job.ini:2 (P1 keyb1.hex), keyb1.hex:2\n" + run["error"].text + "\n");
@@ -268,6 +278,22 @@ TEST_F(EndToEnd, ReportThatCannotBeWrittenIsBadUsageAndTheUnitHearsNothing) {
                               (dir_ / "absent" / "run.json").string(), kExamples + "script.ini"}));
   EXPECT_EQ(updater_.Wait(60s), 2);
   EXPECT_NE(updater_.Err().find("cannot write the report"), std::string::npos) << updater_.Err();
+  // Nor may the record replace the job it is the record of.
+  const fs::path job = dir_ / "job";
+  fs::create_directories(job);
+  fs::copy_file(kExamples + "keyb1.hex", job / "keyb1.hex");
+  std::ofstream(job / "job.ini") << "P1 keyb1.hex\n";
+  const std::string image = Bytes(job / "keyb1.hex");
+  for (const fs::path& report : {job / "job.ini", job / "." / "keyb1.hex"}) {
+    e2e::Process updater;
+    ASSERT_TRUE(updater.Start(
+        {kUpdater, "--device", tty_, "--report", report.string(), (job / "job.ini").string()}));
+    EXPECT_EQ(updater.Wait(60s), 2) << report;
+    EXPECT_NE(updater.Err().find("would replace the job's file"), std::string::npos)
+        << updater.Err();
+  }
+  EXPECT_EQ(Bytes(job / "job.ini"), "P1 keyb1.hex\n");
+  EXPECT_EQ(Bytes(job / "keyb1.hex"), image);
   unit_.Signal(SIGTERM);
   const Json unit = UnitReport();
   EXPECT_EQ(unit["ended_by"].text, "signal");

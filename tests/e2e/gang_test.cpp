@@ -177,7 +177,22 @@ TEST_F(Gang, CtrlCStopsEveryUnitAndFreesEveryPort) {
   for (std::size_t i = 0; i < 3; ++i) {
     const std::string name = "unit" + std::to_string(i + 1);
     EXPECT_NE(Row(table, name).find(" stopped "), std::string::npos) << table;
-    EXPECT_EQ(RunReport(name)["result"].text, "stopped") << name;
+    const Json run = RunReport(name);
+    EXPECT_EQ(run["result"].text, "stopped") << name;
+    // Where the run stood and what became of the unit, as the updater's own
+    // record says: the erase may or may not have been acknowledged by then.
+    EXPECT_EQ(run["stopPosition"].text.rfind("at script.ini:7 (PB boot.hex)", 0), 0u) << name;
+    const std::string said =
+        " " + run["stopPosition"].text + ": " +
+        (run["unitChanged"].boolean ? "the unit may be incompletely updated (PB boot.hex was "
+                                      "under way); run the update again to complete it"
+                                    : "the unit was not changed");
+    const std::string plain = name + ": stopped after ";
+    const auto at = gang_.Err().find(plain);
+    ASSERT_NE(at, std::string::npos) << gang_.Err();
+    const std::string line = gang_.Err().substr(at, gang_.Err().find('\n', at) - at);
+    EXPECT_TRUE(line.ends_with(said)) << line << "\n" << said;
+    EXPECT_TRUE(Row(table, name).ends_with(said)) << table;
     EXPECT_EQ(UnitReport(i, name)["ended_by"].text, "updater-closed") << name;
   }
   // The device that never opened is that unit's failure, in its own row.

@@ -308,6 +308,23 @@ TEST(Rules, StatesWhereTheTapAlreadyRestsAreWrittenInFormsWithOneMeaning) {
   EXPECT_TRUE(lone.empty());
 }
 
+TEST(Rules, OutputLargerThanTheUpdaterTakesIsRefusedAtTheStatementThatCrossesIt) {
+  std::string svf = "STATE RESET;\nSTATE IDLE;\n";
+  for (int i = 0; i < 20; ++i)
+    svf += "SDR 16 TDI (0);\n";
+  const Result whole = ConvertText(svf);
+  ASSERT_TRUE(whole.problems.empty()) << Problems(whole);
+  Options options;
+  options.max_output_bytes = whole.effect.size();
+  EXPECT_EQ(ConvertText(svf, options).effect, whole.effect);
+  --options.max_output_bytes;
+  const Result cut = ConvertText(svf, options);
+  EXPECT_EQ(cut.effect, "");
+  ASSERT_EQ(cut.problems.size(), 1u) << Problems(cut);
+  EXPECT_EQ(cut.problems[0].line, 22);
+  EXPECT_NE(cut.problems[0].message.find("larger than the updater takes"), std::string::npos);
+}
+
 TEST(Rules, WhatTheSubsetCannotExpressIsRefusedWithItsLine) {
   const std::string svf =
       "TRST ON;\n"

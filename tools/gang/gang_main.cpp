@@ -16,12 +16,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "tools/gang/options.h"
 #include "tools/gang/unit.h"
 #include "tools/gang/view.h"
@@ -113,14 +113,12 @@ class SummaryFile {
     }
     path_ = dir / "summary.json";
     tmp_ = dir / "summary.json.tmp";
-    std::FILE* f = std::fopen(tmp_.c_str(), "wb");
-    if (f == nullptr) {
+    if (!platform::WriteNewFile(tmp_, {})) {  // empty: nothing to lose
       std::fprintf(stderr, "qsr470-gang: cannot write the report %s: %s\n", tmp_.c_str(),
                    std::strerror(errno));
       tmp_.clear();
       return false;
     }
-    std::fclose(f);  // empty: nothing to lose
     return true;
   }
   // Failing is said on stderr; the units are what they are whatever became
@@ -128,16 +126,14 @@ class SummaryFile {
   void Commit(const std::string& json) {
     if (tmp_.empty()) return;
     std::error_code ec;
-    {
-      std::ofstream out(tmp_, std::ios::binary | std::ios::trunc);
-      out << json;
-      out.close();
-      if (out) fs::rename(tmp_, path_, ec);
-      if (!out || ec) {
-        std::fprintf(stderr, "qsr470-gang: cannot write the report %s%s%s\n", path_.c_str(),
-                     ec ? ": " : "", ec ? ec.message().c_str() : "");
-        fs::remove(tmp_, ec);
-      }
+    // Made anew: what stands at the temporary name now may not be ours.
+    const bool written = platform::WriteNewFile(tmp_, json);
+    const std::string why = written ? std::string() : std::strerror(errno);
+    if (written) fs::rename(tmp_, path_, ec);
+    if (!written || ec) {
+      std::fprintf(stderr, "qsr470-gang: cannot write the report %s: %s\n", path_.c_str(),
+                   written ? ec.message().c_str() : why.c_str());
+      fs::remove(tmp_, ec);
     }
     tmp_.clear();
   }
@@ -172,6 +168,7 @@ int Run(const GangOptions& options, const std::string& updater) {
   View view(units, stderr, ::isatty(STDERR_FILENO) == 1);
 
   const auto started = Clock::now();
+  std::vector<bool> told(units.size(), false);  // whose end the view has shown
   for (std::size_t i = 0; i < units.size(); ++i) {
     const GangOptions::Unit& given = options.units[i];
     std::vector<std::string> argv = {updater, "--progress", "json"};
@@ -187,7 +184,10 @@ int Run(const GangOptions& options, const std::string& updater) {
     }
     if (options.script) argv.push_back(*options.script);
     units[i]->Start(argv);
-    if (units[i]->Finished()) view.Finished(*units[i]);
+    if (units[i]->Finished()) {
+      told[i] = true;
+      view.Finished(*units[i]);
+    }
   }
 
   bool interrupted = false;
@@ -229,11 +229,15 @@ int Run(const GangOptions& options, const std::string& updater) {
       Unit& u = *owners[k];
       u.Read(fds[k].fd, [&](Unit::Change c) { view.Changed(u, c); });
     }
-    // SIGCHLD may stand for several ends, so every child is asked.
-    for (const auto& u : units) {
-      const bool was = u->Finished();
-      u->Reap();
-      if (!was && u->Finished()) view.Finished(*u);
+    // SIGCHLD may stand for several ends, so every child is asked. A unit
+    // is finished once reaped and its pipes drained, in either order, so
+    // its end is said whichever came last.
+    for (std::size_t i = 0; i < units.size(); ++i) {
+      units[i]->Reap();
+      if (!told[i] && units[i]->Finished()) {
+        told[i] = true;
+        view.Finished(*units[i]);
+      }
     }
     view.Tick();
   }

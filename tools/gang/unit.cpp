@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/StopText.h"
+
 Unit::~Unit() {
   // Make sure no updater outlives the gang, whatever ended it.
   if (pid_ > 0 && !reaped_) {
@@ -181,6 +183,9 @@ Unit::Change Unit::Apply(const std::string& line) {
     result_ = e.Text("result");
     error_ = e.Text("error");
     resends_ = e.Number("resends", resends_);
+    unitChanged_ = e.Number("unitChanged") != 0;
+    stopInstruction_ = e.Text("stopInstruction");
+    stopPosition_ = e.Text("stopPosition");
     return Change::kNone;
   }
   return Change::kNone;
@@ -198,6 +203,12 @@ std::string Unit::Result() const {
 
 std::string Unit::ErrorText() const {
   if (!startError_.empty()) return startError_;
+  // A unit left half updated must not pass for one merely stopped.
+  if (ended_ && result_ == "stopped") {
+    // A port that never opened says why before the verdict.
+    const std::string verdict = StopVerdict(unitChanged_, stopInstruction_);
+    return message_.empty() ? verdict : message_ + "; " + verdict;
+  }
   if (ended_ && !error_.empty()) return error_;
   if (ended_ && result_ == "completed" && exitStatus_ != 0) return lastErrLine_;
   if (ended_ && result_ != "completed") return message_;  // why the run never began

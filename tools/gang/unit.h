@@ -48,7 +48,11 @@ class Unit {
   int Max() const { return max_; }
   // "completed", "error", "stopped" or "failed" once finished.
   std::string Result() const;
+  // Why the unit did not complete; for a stop, whether it was changed.
   std::string ErrorText() const;
+  // "at script.ini:3 (P1 keyb1.hex), keyb1.hex:2" when the run ended during
+  // an instruction, as the updater says it; empty otherwise.
+  const std::string& StopPosition() const { return stopPosition_; }
   long long Resends() const { return resends_; }
   int ExitStatus() const { return exitStatus_; }
   Clock::duration Elapsed() const { return (reaped_ ? end_ : Clock::now()) - start_; }
@@ -83,4 +87,7 @@ class Unit {
   std::string result_;
   std::string error_;
   long long resends_ = 0;
+  bool unitChanged_ = false;
+  std::string stopInstruction_;
+  std::string stopPosition_;
 };

@@ -23,6 +23,13 @@ std::string Pad(std::string text, std::size_t width) {
   return text;
 }
 
+// Where the run ended, then why it did not complete: one text for the
+// plain line, the live line and the table.
+std::string WhyNotDone(const Unit& u) {
+  const std::string& at = u.StopPosition();
+  return at.empty() ? u.ErrorText() : at + ": " + u.ErrorText();
+}
+
 }  // namespace
 
 std::string FormatDuration(Clock::duration d, bool tenths) {
@@ -77,10 +84,11 @@ void View::Finished(const Unit& unit) {
   const std::string took = " after " + FormatDuration(unit.Elapsed(), true);
   if (result == "completed") {
     Plain(unit, "done" + took);
-  } else if (result == "stopped") {
-    Plain(unit, "stopped" + took);
   } else {
-    Plain(unit, "failed" + took + ": " + unit.ErrorText());
+    // "stopped after 0:01.7 at script.ini:17 (P4 prom1.svf), prom1.svf:4: the unit ..."
+    const std::string& at = unit.StopPosition();
+    Plain(unit, (result == "stopped" ? "stopped" : "failed") + took + (at.empty() ? "" : " " + at) +
+                    ": " + unit.ErrorText());
   }
 }
 
@@ -102,7 +110,9 @@ std::string View::LiveLine(const Unit& u) const {
                      Pad(u.Identity().empty() ? "----" : u.Identity(), 4) + "  ";
   if (u.Finished()) {
     const std::string result = u.Result();
-    line += result == "completed" || result == "stopped" ? result : "failed: " + u.ErrorText();
+    line += result == "completed"
+                ? result
+                : (result == "stopped" ? "stopped: " : "failed: ") + WhyNotDone(u);
   } else if (!u.Message().empty()) {
     line += u.Message();
   } else {
@@ -148,7 +158,7 @@ std::string SummaryTable(const std::vector<std::unique_ptr<Unit>>& units) {
   for (const auto& u : units) {
     rows.push_back({u->Name(), u->Identity().empty() ? "-" : u->Identity(), u->Result(),
                     FormatDuration(u->Elapsed(), true), std::to_string(u->Resends()),
-                    u->Result() == "completed" ? "" : u->ErrorText()});
+                    u->Result() == "completed" ? "" : WhyNotDone(*u)});
   }
   std::vector<std::size_t> width(rows[0].size(), 0);
   for (const auto& row : rows) {

@@ -3,8 +3,10 @@
 // or a file cannot be read or written (nothing is written then), 2 on bad
 // usage (an output that would overwrite the input included).
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -14,6 +16,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/files.h"
 #include "tools/svf2effect/svf2effect.h"
 
 namespace {
@@ -103,18 +106,6 @@ std::string InputRefusal(const std::string& path) {
   return {};
 }
 
-// Both paths name one file that exists. Where the system cannot tell (the
-// Windows runtime fails on some paths), the paths' canonical forms decide.
-bool SameFile(const std::string& a, const std::string& b) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  if (const bool same = fs::equivalent(a, b, ec); !ec) return same;
-  const fs::path ca = fs::weakly_canonical(a, ec);
-  if (ec) return false;
-  const fs::path cb = fs::weakly_canonical(b, ec);
-  return !ec && ca == cb;
-}
-
 bool ReadWhole(const std::string& path, std::string& text) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -128,16 +119,9 @@ bool ReadWhole(const std::string& path, std::string& text) {
 // written for the updater to play.
 bool WriteWhole(const std::string& path, const std::string& text, std::string& error) {
   const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
-      error = "cannot write " + temporary;
-      std::error_code ignored;  // it may not even exist
-      std::filesystem::remove(temporary, ignored);
-      return false;
-    }
+  if (!platform::WriteNewFile(temporary, text)) {
+    error = "cannot write " + temporary + ": " + std::strerror(errno);
+    return false;
   }
   std::error_code ec;
   std::filesystem::rename(temporary, path, ec);
@@ -153,7 +137,8 @@ bool WriteWhole(const std::string& path, const std::string& text, std::string& e
 int Run(const Arguments& args) {
   // The vendor's file is the only copy a technician may have: the output and
   // its temporary must never replace it.
-  if (SameFile(args.input, args.output) || SameFile(args.input, args.output + ".tmp")) {
+  if (platform::SameFile(args.input, args.output) ||
+      platform::SameFile(args.input, args.output + ".tmp")) {
     std::cerr << "qsr470-svf2effect: -o " << args.output << " would overwrite the input "
               << args.input << "; name another output file\n";
     return kExitUsage;

@@ -518,6 +518,9 @@ class Converter {
       }
       frequency_ = default_frequency_;
     }
+    // The output's first line; the statements follow it in the same text.
+    body_ = "// Effect file converted by qsr470-svf2effect from " + source_ +
+            "; each statement names its line there.\n";
     Lexer lexer(svf);
     Statement statement;
     while (lexer.Next(statement)) {
@@ -552,11 +555,13 @@ class Converter {
         result_.problems.push_back(
             {line_, "internal fault: the job check refuses the converted file (" + reason + ")"});
     }
+    if (result_.problems.empty() && body_.size() > options_.max_output_bytes) {
+      TooLarge();  // the last lines joined a clock or two
+    }
     if (!result_.problems.empty()) {
       body_.clear();
     } else {
-      result_.effect = "// Effect file converted by qsr470-svf2effect from " + source_ +
-                       "; each statement names its line there.\n" + body_;
+      result_.effect = std::move(body_);  // no second copy of a large file
     }
     return std::move(result_);
   }
@@ -606,10 +611,28 @@ class Converter {
     return Refusal{"unknown statement " + tokens[0].text};
   }
 
+  // The output would be larger than the updater takes: said once, at the
+  // statement that crossed the limit, and nothing more is kept.
+  void TooLarge() {
+    too_large_ = true;
+    body_.clear();
+    body_.shrink_to_fit();
+    const std::uint64_t limit = options_.max_output_bytes;
+    const std::string size = limit % (1u << 20) == 0 ? std::to_string(limit >> 20) + " MiB"
+                                                     : std::to_string(limit) + " bytes";
+    result_.problems.push_back({line_, "the Effect file would be larger than the updater takes (" +
+                                           size + "); nothing is written"});
+  }
+
   // Writes one Effect statement with its source line, and checks it with the
   // updater's own job check: a line it would refuse must never be written.
   void Emit(const std::string& statement) {
+    if (too_large_) return;
     std::string line = statement + "; // " + source_ + ":" + std::to_string(line_);
+    if (body_.size() + line.size() + 1 > options_.max_output_bytes) {
+      TooLarge();
+      return;
+    }
     last_line_at_ = body_.size();
     last_state_names_ = 0;
     body_ += line;
@@ -680,7 +703,7 @@ class Converter {
   // that record led the TAP there: a second name of a state in a record of
   // two or more states holds it one clock on every unit.
   bool JoinHeldClock(Tap pause) {
-    if (last_state_names_ == 0 || last_state_names_ >= kMaxStateCodes) return false;
+    if (too_large_ || last_state_names_ == 0 || last_state_names_ >= kMaxStateCodes) return false;
     const std::size_t end = body_.find("; // ", last_line_at_);
     if (end == std::string::npos) return false;
     const std::string_view record(body_.data() + last_line_at_, end - last_line_at_);
@@ -1056,6 +1079,7 @@ class Converter {
   std::string source_;
   Result result_;
   std::string body_;
+  bool too_large_ = false;            // the output crossed the limit: nothing more is kept
   std::size_t last_line_at_ = 0;      // where the last line written begins in body_
   std::size_t last_state_names_ = 0;  // names in it when it is a STATE record, else 0
   TEffectFileCheck output_check_;     // walks what is written as the unit will play it

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "handlers/effect_check.h"
+
 namespace svf2effect {
 
 struct Options {
@@ -25,6 +27,9 @@ struct Options {
   // ask for an output of gigabytes.
   std::uint64_t max_scan_bits = 1u << 24;
   std::uint64_t max_pause_clocks = 100000;
+  // The largest Effect file to make: the updater refuses a larger one, so
+  // the conversion stops there and its memory stays within it.
+  std::uint64_t max_output_bytes = kMaxEffectFileBytes;
 };
 
 struct Problem {

@@ -1,12 +1,6 @@
 #include "platform/files.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -163,17 +157,7 @@ bool WriteNewFile(const std::string& path, std::string_view bytes) {
   std::error_code ec;
   // A folder of that name is left alone: creating the file then fails.
   if (fs::symlink_status(path, ec).type() != fs::file_type::directory) fs::remove(path, ec);
-#ifdef _WIN32
-  // The C runtime the Windows build links knows no "x" in fopen's mode.
-  const int fd =
-      ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-  std::FILE* file = fd < 0 ? nullptr : ::_fdopen(fd, "wb");
-  if (fd >= 0 && file == nullptr) ::_close(fd);
-#else
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "wb");
-  if (fd >= 0 && file == nullptr) ::close(fd);
-#endif
+  std::FILE* const file = CreateNewFile(path);
   if (file == nullptr) return false;
   // An empty view may hold no pointer at all, which fwrite must not be given.
   bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();

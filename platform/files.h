@@ -62,6 +62,9 @@ std::string NotASerialPortReason(const std::string& path);
 // through. False, with errno set, when it cannot be done; a part written is
 // then removed.
 bool WriteNewFile(const std::string& path, std::string_view bytes);
+// The platform's part of WriteNewFile: opens `path` for binary writing only
+// if no file is there yet. Null, with errno set, otherwise.
+std::FILE* CreateNewFile(const std::string& path);
 
 // Whether both paths name one file that exists. Where the system cannot tell
 // (the Windows runtime fails on some paths), the paths' canonical forms decide.

@@ -1,5 +1,6 @@
 // POSIX side of the program-folder seam. Only calls that exist on Linux and
 // the BSDs belong here; nothing Windows-specific.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <climits>
@@ -54,6 +55,13 @@ std::tm UtcCalendarTime(std::time_t time) {
   std::tm tm{};
   gmtime_r(&time, &tm);
   return tm;
+}
+
+std::FILE* CreateNewFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+  if (fd >= 0 && file == nullptr) ::close(fd);
+  return file;
 }
 
 }  // namespace platform

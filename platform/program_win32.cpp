@@ -1,6 +1,10 @@
 // Windows side of the program-folder seam. Only Win32 calls belong here.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
 #include <string>
 
 #include "platform/files.h"
@@ -60,6 +64,15 @@ std::tm UtcCalendarTime(std::time_t time) {
   std::tm tm{};
   gmtime_s(&tm, &time);
   return tm;
+}
+
+std::FILE* CreateNewFile(const std::string& path) {
+  // The C runtime the Windows build links knows no "x" in fopen's mode.
+  const int fd =
+      ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  std::FILE* file = fd < 0 ? nullptr : ::_fdopen(fd, "wb");
+  if (fd >= 0 && file == nullptr) ::_close(fd);
+  return file;
 }
 
 }  // namespace platform
